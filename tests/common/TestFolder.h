@@ -1,0 +1,30 @@
+// Test support: a unique temporary folder per test, removed with everything in it when the
+// test ends, so no test touches anything outside its own folder.
+#pragma once
+
+#include <string>
+
+namespace TalvenTest {
+
+class TestFolder {
+public:
+    // Creates "<temp>\talven-test-<pid>-<counter>-<tick>\" under the user's temporary folder.
+    TestFolder();
+    ~TestFolder();
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+
+    // The folder's absolute path, without a trailing backslash.
+    const std::wstring& Path() const { return path_; }
+    // Path() + "\" + name.
+    std::wstring Child(const std::wstring& name) const;
+    // Writes bytes to a file (creating or replacing it) with plain Win32 calls.
+    void WriteFile(const std::wstring& name, const std::string& bytes) const;
+    // The folder of the running test program (where lang\ is copied), without trailing backslash.
+    static std::wstring ProgramFolder();
+
+private:
+    std::wstring path_;
+};
+
+} // namespace TalvenTest
