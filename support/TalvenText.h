@@ -35,13 +35,24 @@ public:
         virtual const LanguageRow* language(int index) const;
         // Writes the translation of id into out, or makes out empty when there is none.
         virtual void lookup(ByteString& out, std::int32_t id) const;
-        // Loads "<folder>\<code>.txt" (folder in UTF-8). Selecting the current index again does
-        // nothing; an index outside the table is ignored; a missing or unreadable file leaves
-        // the embedded English in force. Never raises for bad file content.
+        // Loads "<folder>\<code>.txt" (folder in UTF-8; on the Windows 9x family the path is
+        // opened through the ANSI code page). Selecting the current index again does nothing
+        // and an index outside 0..16 is ignored. Otherwise the translations are cleared first,
+        // and index 16 or a missing or unreadable file leaves the embedded English in force.
+        // Never raises for bad file content: malformed lines are skipped (see LoadFromBytes).
         virtual void setLanguage(int index, const ByteString& folder);
 
     protected:
-        // Parses the bytes of a language file into the translation map (after clearing it).
+        // Replaces the translation map with the content of a language file. Encoding: UTF-8
+        // after a mark EF BB BF, UTF-16 big-endian after a mark FE FF (a trailing odd byte is
+        // dropped), anything else as UTF-8. Lines split at runs of CR and LF. A line that is
+        // empty or starts with ';' or '#' is a comment. Otherwise it starts with the
+        // identifier, without leading white space: decimal with an optional sign, or "0x" and
+        // hexadecimal digits (the sign applies too: "-0x2710" is -10000). A line whose
+        // identifier is 0, missing, or outside the signed 32-bit range is ignored. The rest of
+        // the line, without surrounding ASCII white space, is the translation; a later line
+        // for the same identifier replaces an earlier one, and an empty one falls back to the
+        // embedded English.
         void LoadFromBytes(const std::vector<unsigned char>& bytes);
 
         int current_ = EmbeddedEnglish;
@@ -54,7 +65,8 @@ public:
     TalvenText(std::int32_t id, const char* defaultText);
     // Copies are never registered.
     TalvenText(const TalvenText& other);
-    // Copies identifier and default text; defined only for unregistered targets.
+    // Copies identifier and default text. A registered target leaves the registry first, so
+    // the target always ends unregistered and the registry stays sorted.
     TalvenText& operator=(const TalvenText& other);
     // A registered text unlinks itself from the registry.
     virtual ~TalvenText();
@@ -76,8 +88,8 @@ public:
 
     // The registered constant with exactly this identifier, or nullptr.
     static const TalvenText* lookup(std::int32_t id);
-    // The first registered constant (lowest identifier) and the one after text, for walking the
-    // registry in order.
+    // The first registered constant (lowest identifier) and the one after text (nullptr at the
+    // end or for an unregistered text), for walking the registry in order.
     static const TalvenText* first();
     static const TalvenText* next(const TalvenText* text);
 
