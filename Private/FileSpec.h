@@ -1,0 +1,111 @@
+// FileSpec: the copyable value that names one file or folder, sharing one implementation
+// object (made by the registered class factory) and forwarding each operation to it; and
+// FileSpec_Impl, through which library code reaches that object.
+#pragma once
+
+#include "Private/FileChannel_IF.h"
+#include "Private/FilePath.h"
+#include "Private/FileSpec_IF.h"
+#include "support/CountedPtr.h"
+#include "support/DateTime.h"
+
+#include <cstdint>
+#include <string>
+
+class Volume;
+class FileChannel;
+
+// Copies share the implementation object; assignment replaces it. The empty specification
+// holds none: its operations marked "raises" below throw a FileException whose base is the
+// internal-software-error TalvenException (code -2) for ".\Private\FileSpec", with an empty
+// path and no cause; the others answer an empty value or false. Failures inside the
+// implementation object (bad paths, OS errors) pass through unchanged.
+class FileSpec {
+public:
+    // The empty specification.
+    FileSpec() = default;
+    // The implementation object the registered class factory makes for path; an empty path
+    // gives the empty specification. Raises the internal-software-error TalvenException (not a
+    // FileException) when no factory is registered, even for an empty path, and the
+    // implementation's FileException for a path it rejects.
+    explicit FileSpec(const FilePath& path);
+    // Shares the given object (an empty pointer gives the empty specification).
+    explicit FileSpec(CountedPtr<FileSystem::FileSpec_IF> impl);
+    FileSpec(const FileSpec& other) = default;
+    FileSpec& operator=(const FileSpec& other) = default;
+    virtual ~FileSpec();
+
+    // Raises when empty.
+    void CreateFolder() const;
+    // Raises when empty.
+    void Delete() const;
+    // Raises when empty.
+    FileSystem::Attributes GetAttributes() const;
+    // Empty when empty.
+    FilePath GetExtension() const;
+    // Raises when empty.
+    std::uint64_t GetFileSize() const;
+    // Raises when empty.
+    DateTime GetModificationDate() const;
+    // Empty when empty.
+    FilePath GetName() const;
+    // Empty when empty.
+    std::wstring GetNativePath() const;
+    // Empty when empty.
+    FilePath GetPath() const;
+    // Raises when empty.
+    Volume GetVolume() const;
+    // False when empty.
+    bool IsAlias() const;
+    // False when empty.
+    bool IsFile() const;
+    // False when empty.
+    bool IsFolder() const;
+    // False when empty.
+    bool IsPresent() const;
+    // False when empty.
+    bool IsRoot() const;
+    // Raises when empty.
+    FileSpec MakeChild(const FilePath& name) const;
+    // Opens the file; the channel shares this object. Raises when empty.
+    FileChannel OpenChannel(FileSystem::OpenMode mode) const;
+    // The containing folder; the empty specification for a root. Raises when empty.
+    FileSpec ParentFolder() const;
+    // Moves or renames the item to target's path; this object still names the old path.
+    // Raises when this specification is empty, and then when target is empty, before
+    // anything is moved.
+    void Rename(const FileSpec& target) const;
+    // Raises when empty.
+    void SetAttributes(FileSystem::Attributes attributes) const;
+    // Raises when empty.
+    void SetModificationDate(const DateTime& date) const;
+
+    // True for the empty specification.
+    bool IsNull() const { return impl_.IsNull(); }
+    // Two empty specifications are equal; an empty and a bound one are not; objects of
+    // different implementation types are never equal; otherwise the implementation's
+    // IsEqualTo decides.
+    bool operator==(const FileSpec& other) const;
+    bool operator!=(const FileSpec& other) const { return !(*this == other); }
+
+protected:
+    CountedPtr<FileSystem::FileSpec_IF> impl_;
+};
+
+// A FileSpec that hands out its implementation object, for library code that must reach the
+// operations FileSpec does not forward or test the object's run-time type.
+class FileSpec_Impl : public FileSpec {
+public:
+    explicit FileSpec_Impl(const FileSpec& spec) : FileSpec(spec) {}
+    ~FileSpec_Impl() override;
+
+    // The implementation object, or nullptr for the empty specification. Valid while this
+    // object (or another owner) shares it.
+    FileSystem::FileSpec_IF* GetImpl() const { return impl_.Get(); }
+    // The same object as a shared pointer, for operations that take a spec pointer.
+    CountedPtr<FileSystem::FileSpec_IF> GetImplPtr() const { return impl_; }
+};
+
+// The complete Volume and FileChannel types, for callers of GetVolume and OpenChannel.
+#include "Private/FileChannel.h"
+#include "Private/Volume.h"

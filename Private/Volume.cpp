@@ -1,0 +1,97 @@
+// Volume: forwarding to the shared volume object, with the empty-handle checks.
+#include "Private/Volume.h"
+
+#include "support/TalvenException.h"
+
+#include <typeinfo>
+#include <utility>
+
+namespace {
+
+const char* const Source = ".\\Private\\Volume";
+
+[[noreturn]] void RaiseEmpty(int line) {
+    throw FileException(TalvenException(Source, line), ByteString(), CountedPtr<TalvenException>());
+}
+
+} // namespace
+
+// Each check site passes its own line, so the message tells which operation found no object.
+#define TALVEN_REQUIRE_IMPL(ptr)                                                                   \
+    do {                                                                                           \
+        if ((ptr).IsNull()) {                                                                      \
+            RaiseEmpty(__LINE__);                                                                  \
+        }                                                                                          \
+    } while (false)
+
+Volume::Volume(CountedPtr<FileSystem::Volume_IF> impl) : impl_(std::move(impl)) {}
+
+Volume::~Volume() = default;
+
+FileSpec Volume::GetAsFolder() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    return FileSpec(impl_->GetAsFolder(impl_));
+}
+
+std::uint64_t Volume::GetCapacity() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    return impl_->GetCapacity();
+}
+
+std::uint64_t Volume::GetFreeSpace() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    return impl_->GetFreeSpace();
+}
+
+std::uint64_t Volume::GetMaxFileSize() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    return impl_->GetMaxFileSize();
+}
+
+std::uint32_t Volume::GetMaxNameLength() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    return impl_->GetMaxNameLength();
+}
+
+std::wstring Volume::GetName() const {
+    return impl_ ? impl_->GetName() : std::wstring();
+}
+
+bool Volume::IsCaseSensitive() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    return impl_->IsCaseSensitive();
+}
+
+bool Volume::IsMounted() const {
+    return impl_ && impl_->IsMounted();
+}
+
+bool Volume::IsRemote() const {
+    return impl_ && impl_->IsRemote();
+}
+
+bool Volume::IsRemovable() const {
+    return impl_ && impl_->IsRemovable();
+}
+
+bool Volume::IsValid() const {
+    return impl_ && impl_->IsValid();
+}
+
+void Volume::Unmount() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    impl_->Unmount();
+}
+
+bool Volume::operator==(const Volume& other) const {
+    if (impl_.IsNull()) {
+        return other.impl_.IsNull();
+    }
+    if (other.impl_.IsNull()) {
+        return false;
+    }
+    if (typeid(*impl_) != typeid(*other.impl_)) {
+        return false;
+    }
+    return impl_->IsEqualTo(other.impl_);
+}
