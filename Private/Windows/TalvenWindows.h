@@ -17,3 +17,8 @@
 #endif
 
 #include <windows.h>
+
+// Win16 leftovers that collide with the library's own operation names.
+#ifdef GetFreeSpace
+#undef GetFreeSpace
+#endif
