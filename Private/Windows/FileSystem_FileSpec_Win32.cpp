@@ -1,0 +1,558 @@
+// The Windows file specification: path normalisation and the file operations over Win32.
+#include "Private/Windows/FileSystem_FileSpec_Win32.h"
+
+#include "Private/FileSystem_ClassFactory_IF.h"
+#include "Private/Windows/FileSystem_ErrorTable.h"
+#include "Private/Windows/FileSystem_FileChannel_Win32.h"
+#include "Private/Windows/FileSystem_FolderIterator_Win32.h"
+#include "Private/Windows/FileSystem_Volume_Win32.h"
+#include "Private/Windows/FileSystem_Win32_API.h"
+#include "Private/Windows/TalvenWindows.h"
+#include "Private/Windows/Win32Handle.h"
+#include "support/TalvenException.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cwchar>
+#include <cwctype>
+#include <utility>
+#include <vector>
+
+namespace FileSystem {
+
+namespace {
+
+const char* const Source = ".\\Private\\Windows\\FileSystem_FileSpec_Win32";
+
+FileSystem_Win32::API& TheAPI() {
+    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
+    if (!api) {
+        TALVEN_INTERNAL_ERROR(Source);
+    }
+    return *api;
+}
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// "\\?\UNC\" is matched in any case, as the OS does; otherwise "\\?\unc\srv\x" would lose its
+// UNC meaning and be resolved as a relative path.
+std::wstring DropLongPathPrefix(const std::wstring& path) {
+    if (StartsWith(path, L"\\\\?\\") && path.size() >= 8 && std::towupper(path[4]) == L'U' &&
+        std::towupper(path[5]) == L'N' && std::towupper(path[6]) == L'C' && path[7] == L'\\') {
+        return L"\\\\" + path.substr(8);
+    }
+    if (StartsWith(path, L"\\\\?\\")) {
+        return path.substr(4);
+    }
+    return path;
+}
+
+[[noreturn]] void RaiseInvalidPath(const std::wstring& path) {
+    RaiseWin32Error(ERROR_BAD_PATHNAME, path);
+}
+
+bool IsBadCharacter(std::size_t i, const std::wstring& path) {
+    const wchar_t c = path[i];
+    switch (c) {
+    case L':': {
+        const wint_t drive = std::towupper(path[0]);
+        return i != 1 || drive < L'A' || drive > L'Z';
+    }
+    case L'"':
+    case L'*':
+    case L'<':
+    case L'>':
+    case L'?':
+    case L'|':
+        return true;
+    case L'\\':
+        return i > 1 && path[i - 1] == L'\\';
+    default:
+        return c < 0x20;
+    }
+}
+
+std::wstring FullPathName(const std::wstring& path, const std::wstring& reportedPath) {
+    FileSystem_Win32::API& api = TheAPI();
+    DWORD needed = api.GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    for (;;) {
+        if (needed == 0) {
+            const DWORD error = ::GetLastError();
+            RaiseWin32Error(error != 0 ? error : ERROR_BAD_PATHNAME, reportedPath);
+        }
+        std::wstring buffer(needed, L'\0');
+        const DWORD length = api.GetFullPathNameW(path.c_str(), needed, &buffer[0], nullptr);
+        if (length != 0 && length < needed) {
+            buffer.resize(length);
+            return buffer;
+        }
+        // 0 raises above; a larger length means another thread changed the current directory
+        // between the two calls: size the buffer again.
+        needed = length;
+    }
+}
+
+WIN32_FILE_ATTRIBUTE_DATA ReadAttributeData(FileSpec_Win32& spec) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!TheAPI().GetFileAttributesExW(spec.GetLongPath().c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, spec.Path());
+    }
+    return data;
+}
+
+enum class Stamp { Creation, Access, Write };
+
+DateTime ReadDate(FileSpec_Win32& spec, Stamp stamp) {
+    const WIN32_FILE_ATTRIBUTE_DATA data = ReadAttributeData(spec);
+    const FILETIME& utc = stamp == Stamp::Creation ? data.ftCreationTime
+                          : stamp == Stamp::Access ? data.ftLastAccessTime
+                                                   : data.ftLastWriteTime;
+    FILETIME local = {};
+    SYSTEMTIME time = {};
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &time)) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, spec.Path());
+    }
+    return DateTime::FromSystemTime(time);
+}
+
+void WriteDate(FileSpec_Win32& spec, const DateTime& date, Stamp stamp) {
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
+    if (spec.IsFolder()) {
+        // Folders open only with backup semantics.
+        flags |= FILE_FLAG_BACKUP_SEMANTICS;
+    }
+    Win32Res::FileHandle file(TheAPI().CreateFileW(spec.GetLongPath().c_str(), GENERIC_WRITE, 0,
+                                                   nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, spec.Path());
+    }
+    const SYSTEMTIME time = date.ToSystemTime();
+    FILETIME local = {};
+    FILETIME utc = {};
+    if (!::SystemTimeToFileTime(&time, &local) || !::LocalFileTimeToFileTime(&local, &utc)) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, spec.Path());
+    }
+    if (!::SetFileTime(file.Get(), stamp == Stamp::Creation ? &utc : nullptr,
+                       stamp == Stamp::Access ? &utc : nullptr,
+                       stamp == Stamp::Write ? &utc : nullptr)) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, spec.Path());
+    }
+}
+
+// Balances a CoInitialize made by this operation on every exit.
+struct ComInitialisation {
+    bool initialised = false;
+    ~ComInitialisation() {
+        if (initialised) {
+            ::CoUninitialize();
+        }
+    }
+};
+
+[[noreturn]] void RaiseHResult(HRESULT result, const std::wstring& path) {
+    RaiseWin32Error(static_cast<std::uint32_t>(result), path);
+}
+
+} // namespace
+
+FileSpec_Win32::NormalisedPath FileSpec_Win32::Normalise(const std::wstring& given) {
+    std::wstring path = given;
+    for (wchar_t& c : path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    path = DropLongPathPrefix(path);
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (IsBadCharacter(i, path)) {
+            RaiseInvalidPath(given);
+        }
+    }
+    path = DropLongPathPrefix(FullPathName(path, given));
+
+    NormalisedPath result;
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+        // One spelling per drive: the root is the key of the drive's volume object, and "c:\"
+        // and "C:\" must not make two volumes of one medium (nor unequal specs of one file).
+        path[0] = static_cast<wchar_t>(std::towupper(path[0]));
+        result.root = path.substr(0, 3);
+    } else if (path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'.') {
+        const std::size_t serverEnd = path.find(L'\\', 2);
+        if (serverEnd == std::wstring::npos || serverEnd == 2 || serverEnd + 1 == path.size()) {
+            RaiseInvalidPath(given); // no server name, or no share name
+        }
+        const std::size_t shareEnd = path.find(L'\\', serverEnd + 1);
+        if (shareEnd == serverEnd + 1) {
+            RaiseInvalidPath(given);
+        }
+        if (shareEnd == std::wstring::npos) {
+            // "\\server\share" is the share's root; giving the path its "\" keeps path and
+            // root alike, as for "C:\".
+            path += L'\\';
+            result.root = path;
+        } else {
+            result.root = path.substr(0, shareEnd + 1);
+        }
+        result.isUnc = true;
+    } else {
+        RaiseInvalidPath(given);
+    }
+
+    if (path != result.root && path.back() == L'\\') {
+        path.pop_back();
+    }
+    // Checked after the "\" is gone, so that "C:\a \" is refused like "C:\a " would be.
+    if (path.back() == L' ') {
+        RaiseInvalidPath(given);
+    }
+    result.path = std::move(path);
+    return result;
+}
+
+FileSpec_Win32::FileSpec_Win32(const FilePath& path, CountedPtr<Volume_IF> volume)
+    : volume_(std::move(volume)) {
+    NormalisedPath normalised = Normalise(path.ToWide());
+    path_ = std::move(normalised.path);
+    root_ = std::move(normalised.root);
+    isUnc_ = normalised.isUnc;
+
+    const VolumeInfo info(root_);
+    for (std::size_t start = root_.size(); start < path_.size();) {
+        std::size_t end = path_.find(L'\\', start);
+        if (end == std::wstring::npos) {
+            end = path_.size();
+        }
+        if (end - start > info.maxComponentLength) {
+            RaiseInvalidPath(path_);
+        }
+        start = end + 1;
+    }
+
+    if (volume_.IsNull()) {
+        volume_ = LookupVolume(info, true);
+    } else if (LookupVolume(info, false).Get() != volume_.Get()) {
+        TALVEN_INTERNAL_ERROR(Source);
+    }
+}
+
+FileSpec_Win32::~FileSpec_Win32() = default;
+
+void FileSpec_Win32::Create() {
+    Win32Res::FileHandle file(TheAPI().CreateFileW(GetLongPath().c_str(), 0, 0, nullptr, CREATE_NEW,
+                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+}
+
+void FileSpec_Win32::CreateFolder() {
+    if (!TheAPI().CreateDirectoryW(GetLongPath().c_str(), nullptr)) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+}
+
+void FileSpec_Win32::Delete() {
+    if (!IsPresent()) {
+        return;
+    }
+    FileSystem_Win32::API& api = TheAPI();
+    const std::wstring longPath = GetLongPath();
+    bool readOnlyCleared = false;
+    DWORD clearedAttributes = 0;
+    for (;;) {
+        const BOOL done =
+            IsFolder() ? api.RemoveDirectoryW(longPath.c_str()) : api.DeleteFileW(longPath.c_str());
+        if (done) {
+            return;
+        }
+        const DWORD error = ::GetLastError();
+        if (!readOnlyCleared) {
+            const DWORD attributes = ReadAttributeData(*this).dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+                if (!api.SetFileAttributesW(longPath.c_str(),
+                                            attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+                    const DWORD setError = ::GetLastError();
+                    RaiseWin32Error(setError, path_);
+                }
+                readOnlyCleared = true;
+                clearedAttributes = attributes;
+                continue;
+            }
+        } else {
+            // The retry failed for another reason: the item stays, so it keeps its read-only
+            // protection. Best effort; the delete error is what the caller needs.
+            api.SetFileAttributesW(longPath.c_str(), clearedAttributes);
+        }
+        RaiseWin32Error(error, path_);
+    }
+}
+
+DateTime FileSpec_Win32::GetAccessDate() {
+    return ReadDate(*this, Stamp::Access);
+}
+
+Attributes FileSpec_Win32::GetAttributes() {
+    const DWORD win32 = ReadAttributeData(*this).dwFileAttributes;
+    Attributes result = 0;
+    result |= (win32 & FILE_ATTRIBUTE_ARCHIVE) ? AttributeArchive : 0;
+    result |= (win32 & FILE_ATTRIBUTE_HIDDEN) ? AttributeHidden : 0;
+    result |= (win32 & FILE_ATTRIBUTE_READONLY) ? AttributeReadOnly : 0;
+    result |= (win32 & FILE_ATTRIBUTE_SYSTEM) ? AttributeSystem : 0;
+    return result;
+}
+
+FilePath FileSpec_Win32::GetBaseName() {
+    return FilePath(path_).GetBaseName();
+}
+
+FilePath FileSpec_Win32::GetCanonicalPath() {
+    return FilePath(path_).GetCanonical(volume_->IsCaseSensitive());
+}
+
+DateTime FileSpec_Win32::GetCreationDate() {
+    return ReadDate(*this, Stamp::Creation);
+}
+
+FilePath FileSpec_Win32::GetExtension() {
+    return FilePath(path_).GetExtension();
+}
+
+std::uint64_t FileSpec_Win32::GetFileSize() {
+    FileSystem_Win32::API& api = TheAPI();
+    Win32Res::FileHandle file(api.CreateFileW(GetLongPath().c_str(), 0, 0, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+    std::uint64_t size = 0;
+    if (!api.GetFileSize(file.Get(), size)) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+    return size;
+}
+
+DateTime FileSpec_Win32::GetModificationDate() {
+    return ReadDate(*this, Stamp::Write);
+}
+
+FilePath FileSpec_Win32::GetName() {
+    return FilePath(path_).GetName();
+}
+
+std::wstring FileSpec_Win32::GetNativePath() {
+    return GetLongPath();
+}
+
+FilePath FileSpec_Win32::GetPath() {
+    return FilePath(path_);
+}
+
+CountedPtr<Volume_IF> FileSpec_Win32::GetVolume() {
+    return volume_;
+}
+
+bool FileSpec_Win32::IsAlias() {
+    return ::_wcsicmp(GetExtension().ToWide().c_str(), L"lnk") == 0;
+}
+
+bool FileSpec_Win32::IsEqualTo(CountedPtr<FileSpec_IF> other) {
+    if (other.Get() == static_cast<FileSpec_IF*>(this)) {
+        return true;
+    }
+    if (other.IsNull() || other->GetVolume().Get() != volume_.Get()) {
+        return false;
+    }
+    return GetCanonicalPath().GetBytes() == other->GetCanonicalPath().GetBytes();
+}
+
+bool FileSpec_Win32::IsFile() {
+    return !IsFolder();
+}
+
+bool FileSpec_Win32::IsFolder() {
+    return (ReadAttributeData(*this).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileSpec_Win32::IsPresent() {
+    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    try {
+        return api && api->GetFileAttributesExW(GetLongPath().c_str(), GetFileExInfoStandard,
+                                                &data) != FALSE;
+    } catch (const std::exception&) {
+        return false; // only the allocation of the long path can fail here
+    }
+}
+
+bool FileSpec_Win32::IsRoot() {
+    return path_ == root_;
+}
+
+CountedPtr<FileSpec_IF> FileSpec_Win32::MakeChild(const FilePath& name) {
+    const std::wstring child = IsRoot() ? path_ + name.ToWide() : path_ + L"\\" + name.ToWide();
+    return MakeSameClass(child);
+}
+
+CountedPtr<FileChannel_IF> FileSpec_Win32::OpenChannel(OpenMode mode,
+                                                       CountedPtr<FileSpec_IF> self) {
+    return CountedPtr<FileChannel_IF>(new FileChannel_Win32(GetLongPath(), mode, std::move(self)));
+}
+
+CountedPtr<FileSpec_IF> FileSpec_Win32::ParentFolder() {
+    if (IsRoot()) {
+        return CountedPtr<FileSpec_IF>();
+    }
+    return MakeSameClass(path_.substr(0, path_.rfind(L'\\') + 1));
+}
+
+void FileSpec_Win32::Rename(CountedPtr<FileSpec_IF> target) {
+    if (target.IsNull()) {
+        TALVEN_INTERNAL_ERROR(Source);
+    }
+    // The target's native path, so that a target beyond MAX_PATH is reached as well.
+    if (!TheAPI().MoveFileW(GetLongPath().c_str(), target->GetNativePath().c_str())) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+}
+
+CountedPtr<FileSpec_IF> FileSpec_Win32::RootFolder() {
+    return CountedPtr<FileSpec_IF>(ClassFactory_IF::NewFileSpec(FilePath(root_), volume_));
+}
+
+void FileSpec_Win32::SetAccessDate(const DateTime& date) {
+    WriteDate(*this, date, Stamp::Access);
+}
+
+void FileSpec_Win32::SetAttributes(Attributes attributes) {
+    DWORD win32 = ReadAttributeData(*this).dwFileAttributes;
+    win32 &= ~DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN |
+                    FILE_ATTRIBUTE_READONLY};
+    win32 |= (attributes & AttributeArchive) ? FILE_ATTRIBUTE_ARCHIVE : 0;
+    win32 |= (attributes & AttributeHidden) ? FILE_ATTRIBUTE_HIDDEN : 0;
+    win32 |= (attributes & AttributeReadOnly) ? FILE_ATTRIBUTE_READONLY : 0;
+    win32 |= (attributes & AttributeSystem) ? FILE_ATTRIBUTE_SYSTEM : 0;
+    if (!TheAPI().SetFileAttributesW(GetLongPath().c_str(), win32)) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+}
+
+void FileSpec_Win32::SetCreationDate(const DateTime& date) {
+    WriteDate(*this, date, Stamp::Creation);
+}
+
+void FileSpec_Win32::SetFileSize(std::uint64_t size) {
+    FileSystem_Win32::API& api = TheAPI();
+    Win32Res::FileHandle file(api.CreateFileW(GetLongPath().c_str(), GENERIC_WRITE, 0, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+    std::uint64_t position = 0;
+    if (!api.SetFilePointer(file.Get(), static_cast<std::int64_t>(size), position, FILE_BEGIN) ||
+        !::SetEndOfFile(file.Get())) {
+        const DWORD error = ::GetLastError();
+        RaiseWin32Error(error, path_);
+    }
+}
+
+void FileSpec_Win32::SetModificationDate(const DateTime& date) {
+    WriteDate(*this, date, Stamp::Write);
+}
+
+std::wstring FileSpec_Win32::GetLongPath() {
+    return LongPathFor(path_, isUnc_);
+}
+
+std::wstring FileSpec_Win32::LongPathFor(const std::wstring& path, bool isUnc) {
+    if (isUnc) {
+        return L"\\\\?\\UNC\\" + path.substr(2);
+    }
+    return L"\\\\?\\" + path;
+}
+
+CountedPtr<FileSpec_IF> FileSpec_Win32::ResolveAlias() {
+    std::wstring target;
+    {
+        // Declared first, so that it uninitialises only after the interfaces are released.
+        ComInitialisation com;
+        Win32Res::ComPtr<IShellLinkW> link;
+        HRESULT result = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IShellLinkW, link.PutVoid());
+        if (result == CO_E_NOTINITIALIZED && SUCCEEDED(::CoInitialize(nullptr))) {
+            // S_FALSE (already initialised) needs its CoUninitialize as much as S_OK.
+            com.initialised = true;
+            result = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IShellLinkW, link.PutVoid());
+        }
+        if (FAILED(result)) {
+            RaiseHResult(result, path_);
+        }
+        Win32Res::ComPtr<IPersistFile> file;
+        result = link->QueryInterface(IID_IPersistFile, file.PutVoid());
+        if (FAILED(result)) {
+            RaiseHResult(result, path_);
+        }
+        result = file->Load(GetLongPath().c_str(), STGM_READ);
+        if (FAILED(result)) {
+            RaiseHResult(result, path_);
+        }
+        result = link->Resolve(nullptr, SLR_NO_UI | SLR_ANY_MATCH | SLR_UPDATE);
+        if (FAILED(result)) {
+            RaiseHResult(result, path_);
+        }
+        std::vector<wchar_t> buffer(32768, L'\0');
+        result = link->GetPath(buffer.data(), static_cast<int>(buffer.size()), nullptr,
+                               SLGP_UNCPRIORITY);
+        if (FAILED(result)) {
+            RaiseHResult(result, path_);
+        }
+        buffer.back() = L'\0';
+        target = buffer.data();
+    }
+    return CountedPtr<FileSpec_IF>(ClassFactory_IF::NewFileSpec(FilePath(target)));
+}
+
+void FileSpec_Win32::DeleteTree(CountedPtr<FolderSpec_IF> self) {
+    FolderOps_Win32::DeleteTree(std::move(self));
+}
+
+void FileSpec_Win32::DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self) {
+    FolderOps_Win32::DeleteContents(recursive, std::move(self));
+}
+
+CountedPtr<FolderSpec_Iterator> FileSpec_Win32::NewIterator(CountedPtr<FolderSpec_IF> self) {
+    return FolderOps_Win32::NewIterator(std::move(self));
+}
+
+CountedPtr<FileSpec_IF> FileSpec_Win32::MakeSameClass(const std::wstring& path) {
+    if (dynamic_cast<FileSpec_Win9X*>(this)) {
+        return CountedPtr<FileSpec_IF>(new FileSpec_Win9X(FilePath(path), volume_));
+    }
+    return CountedPtr<FileSpec_IF>(new FileSpec_Win32(FilePath(path), volume_));
+}
+
+FileSpec_Win9X::FileSpec_Win9X(const FilePath& path, CountedPtr<Volume_IF> volume)
+    : FileSpec_Win32(path, std::move(volume)) {}
+
+FileSpec_Win9X::~FileSpec_Win9X() = default;
+
+std::wstring FileSpec_Win9X::GetLongPath() {
+    return Path();
+}
+
+} // namespace FileSystem
