@@ -55,7 +55,10 @@ for f in "${files[@]}"; do
 done
 tar -xzf "$dest/$tarball" -C "$work" --no-same-owner -m "${members[@]}"
 for f in "${files[@]}"; do
-    mv "$work/package/deps/sqlite3/$f" "$dest/$f"
+    # An unchanged file keeps its time stamp, so builds do not compile it again.
+    if ! cmp -s "$work/package/deps/sqlite3/$f" "$dest/$f"; then
+        mv "$work/package/deps/sqlite3/$f" "$dest/$f"
+    fi
 done
 rm -f "$dest"/.fetched-*
 touch "$stamp"

@@ -10,7 +10,9 @@ function(run)
 endfunction()
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -G Ninja
-    -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${prefix})
+    -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+    # The cross toolchain searches packages only below its own root, so name the package folder.
+    -DTalven_DIR=${prefix}/lib/cmake/Talven)
 run(${CMAKE_COMMAND} --build ${build})
 execute_process(COMMAND ${RUNNER} ${WINEPREFIX} ${build}/consumer.exe OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0 OR NOT out MATCHES "internal software error: \\.\\\\consumer, line 7")
