@@ -1,6 +1,7 @@
 // FileChannel: forwarding to the shared channel object, with the empty-handle checks.
 #include "Private/FileChannel.h"
 
+#include "Private/EmptyHandleCheck.h"
 #include "support/TalvenException.h"
 
 #include <utility>
@@ -9,19 +10,7 @@ namespace {
 
 const char* const Source = ".\\Private\\FileChannel";
 
-[[noreturn]] void RaiseEmpty(int line) {
-    throw FileException(TalvenException(Source, line), ByteString(), CountedPtr<TalvenException>());
-}
-
 } // namespace
-
-// Each check site passes its own line, so the message tells which operation found no object.
-#define TALVEN_REQUIRE_IMPL(ptr)                                                                   \
-    do {                                                                                           \
-        if ((ptr).IsNull()) {                                                                      \
-            RaiseEmpty(__LINE__);                                                                  \
-        }                                                                                          \
-    } while (false)
 
 FileChannel::FileChannel(CountedPtr<FileSystem::FileChannel_IF> impl) : impl_(std::move(impl)) {}
 

@@ -1,6 +1,7 @@
 // FileSpec: forwarding to the shared implementation object, with the empty-specification checks.
 #include "Private/FileSpec.h"
 
+#include "Private/EmptyHandleCheck.h"
 #include "Private/FileSystem_ClassFactory_IF.h"
 #include "support/TalvenException.h"
 
@@ -11,19 +12,7 @@ namespace {
 
 const char* const Source = ".\\Private\\FileSpec";
 
-[[noreturn]] void RaiseEmpty(int line) {
-    throw FileException(TalvenException(Source, line), ByteString(), CountedPtr<TalvenException>());
-}
-
 } // namespace
-
-// Each check site passes its own line, so the message tells which operation found no object.
-#define TALVEN_REQUIRE_IMPL(ptr)                                                                   \
-    do {                                                                                           \
-        if ((ptr).IsNull()) {                                                                      \
-            RaiseEmpty(__LINE__);                                                                  \
-        }                                                                                          \
-    } while (false)
 
 FileSpec::FileSpec(const FilePath& path)
     : impl_(FileSystem::ClassFactory_IF::NewFileSpec(path, CountedPtr<FileSystem::Volume_IF>())) {}

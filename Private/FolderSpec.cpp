@@ -1,15 +1,12 @@
 // FolderSpec: forwarding to the folder interface of the shared implementation object.
 #include "Private/FolderSpec.h"
 
+#include "Private/EmptyHandleCheck.h"
 #include "support/TalvenException.h"
 
 namespace {
 
 const char* const Source = ".\\Private\\FolderSpec";
-
-[[noreturn]] void RaiseEmpty(int line) {
-    throw FileException(TalvenException(Source, line), ByteString(), CountedPtr<TalvenException>());
-}
 
 } // namespace
 
@@ -33,21 +30,21 @@ void FolderSpec::BindFolder() {
 
 FolderIterator FolderSpec::NewIterator() const {
     if (folder_.IsNull()) {
-        RaiseEmpty(__LINE__);
+        FileSystem::RaiseEmptyHandle(Source, __LINE__);
     }
     return FolderIterator(folder_->NewIterator(folder_));
 }
 
 void FolderSpec::DeleteTree() const {
     if (folder_.IsNull()) {
-        RaiseEmpty(__LINE__);
+        FileSystem::RaiseEmptyHandle(Source, __LINE__);
     }
     folder_->DeleteTree(folder_);
 }
 
 void FolderSpec::DeleteContents(bool recursive) const {
     if (folder_.IsNull()) {
-        RaiseEmpty(__LINE__);
+        FileSystem::RaiseEmptyHandle(Source, __LINE__);
     }
     folder_->DeleteContents(recursive, folder_);
 }

@@ -1,6 +1,7 @@
 // Volume: forwarding to the shared volume object, with the empty-handle checks.
 #include "Private/Volume.h"
 
+#include "Private/EmptyHandleCheck.h"
 #include "support/TalvenException.h"
 
 #include <typeinfo>
@@ -10,19 +11,7 @@ namespace {
 
 const char* const Source = ".\\Private\\Volume";
 
-[[noreturn]] void RaiseEmpty(int line) {
-    throw FileException(TalvenException(Source, line), ByteString(), CountedPtr<TalvenException>());
-}
-
 } // namespace
-
-// Each check site passes its own line, so the message tells which operation found no object.
-#define TALVEN_REQUIRE_IMPL(ptr)                                                                   \
-    do {                                                                                           \
-        if ((ptr).IsNull()) {                                                                      \
-            RaiseEmpty(__LINE__);                                                                  \
-        }                                                                                          \
-    } while (false)
 
 Volume::Volume(CountedPtr<FileSystem::Volume_IF> impl) : impl_(std::move(impl)) {}
 
