@@ -44,6 +44,7 @@ talven_prepare_wine() {
     # Extra drive letters and per-program Windows versions for the tests; Wine reads the drive
     # list when its server starts, so this comes before the persistent server.
     bash "$TALVEN_ROOT/tests/fixtures/setup-drives.sh" "$WINEPREFIX"
+    bash "$TALVEN_ROOT/tests/fixtures/util-tmpfs-drive.sh" "$WINEPREFIX"
     # A persistent server, and one warm-up with every stream redirected so that Wine's
     # background services never hold CTest's output pipe open.
     wineserver -p

@@ -1,0 +1,356 @@
+// The portable file system utilities: the channel copy, moving, creating, copying, measuring and
+// searching trees, relative paths, module siblings and unique names.
+#include "Private/FileSystem_Utilities.h"
+
+#include "Private/FileChannel.h"
+#include "Private/FolderIterator.h"
+#include "Private/Volume.h"
+#include "Private/Windows/FileSystem_ErrorTable.h"
+#include "support/TalvenException.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+namespace FileSystem {
+
+namespace {
+
+const char* const Source = ".\\Private\\FileSystem_Utilities";
+
+constexpr std::uint32_t ErrorRequestAborted = 1235;
+constexpr std::uint64_t ChunkSize = 0x10000;
+constexpr unsigned UniqueLimit = 1000000;
+
+[[noreturn]] void RaiseEmpty(int line) {
+    throw FileException(TalvenException(Source, line), ByteString(), CountedPtr<TalvenException>());
+}
+
+void ReportCopyStart(const Tickler& tickler, const FilePath& source) {
+    tickler.Tickle(0.0);
+    tickler.SetText(TalvenTextArgs(FileException::CopyingFile).arg(source.GetBytes()));
+}
+
+// Closes the target channel and removes what the failed copy wrote. Nothing here may hide the
+// failure that is on its way out.
+void DiscardTarget(FileChannel& out, const FileSpec& target) noexcept {
+    try {
+        if (out.IsOpen()) {
+            out.Close();
+        }
+    } catch (...) {
+    }
+    out = FileChannel();
+    try {
+        target.Delete();
+    } catch (...) {
+    }
+}
+
+// The canonical path of spec with a trailing "/", so that a prefix test finds only descendants.
+ByteString CanonicalFolderKey(const FileSpec& spec, bool caseSensitive) {
+    ByteString key = spec.GetPath().GetCanonical(caseSensitive).GetBytes();
+    if (key.empty() || key.back() != '/') {
+        key.push_back('/');
+    }
+    return key;
+}
+
+// Whether target is source or lies inside it; the copy would otherwise list its own output.
+bool IsInsideOrSame(const FileSpec& target, const FileSpec& source) {
+    if (target.IsNull() || source.IsNull()) {
+        return false;
+    }
+    const Volume volume = source.GetVolume();
+    if (target.GetVolume() != volume) {
+        return false;
+    }
+    const bool caseSensitive = volume.IsCaseSensitive();
+    const ByteString inner = CanonicalFolderKey(target, caseSensitive);
+    const ByteString outer = CanonicalFolderKey(source, caseSensitive);
+    return inner.compare(0, outer.size(), outer) == 0;
+}
+
+// One level of CopyFolder; linked folders met on the way are collected in skipped.
+void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
+              const Tickler& tickler, FileSpecList& skipped) {
+    if (!target.IsPresent()) {
+        // Read first, so that a missing source leaves no empty target behind.
+        const Attributes attributes = source.GetAttributes();
+        target.CreateFolder();
+        target.SetAttributes(attributes);
+    }
+    std::vector<FolderSpec> pending;
+    for (FolderIterator it = source.NewIterator(); !it.AtEnd(); it.Advance()) {
+        const FileSpec& entry = it.Current();
+        if (!it.CurrentIsFolder()) {
+            CopyFile(target.MakeChild(entry.GetName()), entry, tickler);
+        } else if (!recursive) {
+            continue;
+        } else if (it.CurrentIsLink()) {
+            skipped.push_back(entry);
+        } else {
+            pending.emplace_back(entry);
+        }
+    }
+    for (const FolderSpec& folder : pending) {
+        CopyTree(target.MakeChild(folder.GetName()), folder, recursive, tickler, skipped);
+    }
+}
+
+std::uint64_t FolderSize(const FolderSpec& folder, bool recursive) {
+    std::uint64_t total = 0;
+    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
+        if (!it.CurrentIsFolder()) {
+            total += it.Current().GetFileSize();
+        } else if (recursive && !it.CurrentIsLink()) {
+            total += FolderSize(FolderSpec(it.Current()), true);
+        }
+    }
+    return total;
+}
+
+void SearchFiles(const FolderSpec& folder, const FilePath& pattern, bool recursive,
+                 bool caseSensitive, FileSpecList& results) {
+    std::vector<FolderSpec> pending;
+    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
+        const FileSpec& entry = it.Current();
+        if (recursive && it.CurrentIsFolder()) {
+            if (!it.CurrentIsLink()) {
+                pending.emplace_back(entry);
+            }
+        } else if (entry.GetName().MatchesPattern(pattern, caseSensitive)) {
+            results.push_back(entry);
+        }
+    }
+    for (const FolderSpec& sub : pending) {
+        SearchFiles(sub, pattern, recursive, caseSensitive, results);
+    }
+}
+
+void SearchFolders(const FolderSpec& folder, const FilePath& pattern, bool recursive,
+                   bool caseSensitive, FileSpecList& results) {
+    std::vector<FolderSpec> pending;
+    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
+        if (!it.CurrentIsFolder()) {
+            continue;
+        }
+        const FileSpec& entry = it.Current();
+        if (entry.GetName().MatchesPattern(pattern, caseSensitive)) {
+            results.push_back(entry);
+        } else if (recursive && !it.CurrentIsLink()) {
+            pending.emplace_back(entry);
+        }
+    }
+    for (const FolderSpec& sub : pending) {
+        SearchFolders(sub, pattern, recursive, caseSensitive, results);
+    }
+}
+
+// The names of spec's levels below its root, the one nearest the root first; root receives
+// the root reached on the way up.
+std::vector<FilePath> Components(const FileSpec& spec, FileSpec& root) {
+    std::vector<FilePath> names;
+    root = spec;
+    while (!root.IsNull() && !root.IsRoot()) {
+        names.push_back(root.GetName());
+        root = root.ParentFolder();
+    }
+    std::reverse(names.begin(), names.end());
+    return names;
+}
+
+FileSpec ModuleSibling(const FilePath& name, bool wantFolder) {
+    const FileSpec result = GetModuleFile().ParentFolder().MakeChild(name);
+    if (result.IsPresent() && result.IsFolder() != wantFolder) {
+        throw FileException(FileException::AccessDenied, result.GetPath().GetBytes());
+    }
+    return result;
+}
+
+} // namespace
+
+void CopyFileByChannel(const FileSpec& target, const FileSpec& source, const Tickler& tickler) {
+    if (target.IsPresent()) {
+        throw FileException(FileException::FileExists, target.GetPath().GetBytes());
+    }
+    ReportCopyStart(tickler, source.GetPath());
+    FileChannel in = source.OpenChannel(ModeRead);
+    // Created exclusively, so the target removed after a failure is always one this copy made,
+    // even when another process put a file there since the check above.
+    FileSpec_Impl targetImpl(target);
+    if (targetImpl.GetImpl() == nullptr) {
+        RaiseEmpty(__LINE__);
+    }
+    targetImpl.GetImpl()->Create();
+    FileChannel out;
+    try {
+        out = target.OpenChannel(ModeWrite);
+        const std::uint64_t total = in.GetEndOfFile();
+        std::vector<unsigned char> buffer(
+            static_cast<std::size_t>(std::max<std::uint64_t>(std::min(total, ChunkSize), 1)));
+        std::uint64_t copied = 0;
+        for (;;) {
+            std::size_t got = 0;
+            in.Read(buffer.data(), buffer.size(), got);
+            if (got == 0) {
+                break;
+            }
+            out.Write(buffer.data(), got);
+            copied += got;
+            tickler.Tickle(total == 0 ? 1.0 : double(copied) / double(total));
+            // A progress dialog's cancel button must stop the copy here as it stops the OS copy.
+            if (tickler.IsCancelled()) {
+                throw MakeFileException(ErrorRequestAborted, source.GetPath().GetBytes());
+            }
+        }
+        if (copied == 0) {
+            tickler.Tickle(1.0);
+            if (tickler.IsCancelled()) {
+                throw MakeFileException(ErrorRequestAborted, source.GetPath().GetBytes());
+            }
+        }
+        const DateTime modified = source.GetModificationDate();
+        // Closed before the date is set: an implementation may open the file again for that,
+        // which the channel's exclusive sharing would refuse.
+        out.Close();
+        in.Close();
+        target.SetModificationDate(modified);
+    } catch (...) {
+        DiscardTarget(out, target);
+        throw;
+    }
+}
+
+void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler) {
+    bool renamed = true;
+    try {
+        source.Rename(target);
+    } catch (const std::exception&) {
+        renamed = false;
+    }
+    if (!renamed) {
+        if (source.IsFile()) {
+            CopyFile(target, source, tickler);
+            source.Delete();
+        } else if (source.IsFolder()) {
+            if (IsInsideOrSame(target, source)) {
+                throw FileException(FileException::AccessDenied, target.GetPath().GetBytes());
+            }
+            const FolderSpec folder(source);
+            FileSpecList skipped;
+            CopyTree(target, folder, true, tickler, skipped);
+            if (!skipped.empty()) {
+                throw FileException(FileException::AccessDenied,
+                                    skipped.front().GetPath().GetBytes());
+            }
+            folder.DeleteTree();
+        } else {
+            throw FileException(FileException::AccessDenied, source.GetPath().GetBytes());
+        }
+    }
+    ReportCopyStart(tickler, source.GetPath());
+    tickler.Tickle(1.0);
+}
+
+void CreateFolderTree(const FileSpec& folder) {
+    if (folder.IsNull()) {
+        RaiseEmpty(__LINE__);
+    }
+    FileSpec level;
+    const std::vector<FilePath> names = Components(folder, level);
+    for (const FilePath& name : names) {
+        level = level.MakeChild(name);
+        if (!level.IsPresent()) {
+            level.CreateFolder();
+        } else if (!level.IsFolder()) {
+            throw FileException(FileException::FileExists, level.GetPath().GetBytes());
+        }
+    }
+}
+
+void CopyFolder(const FileSpec& target, const FileSpec& source, bool recursive,
+                const Tickler& tickler) {
+    if (IsInsideOrSame(target, source)) {
+        throw FileException(FileException::AccessDenied, target.GetPath().GetBytes());
+    }
+    FileSpecList skipped;
+    CopyTree(target, FolderSpec(source), recursive, tickler, skipped);
+}
+
+std::uint64_t GetFolderSize(const FileSpec& folder, bool recursive) {
+    return FolderSize(FolderSpec(folder), recursive);
+}
+
+FileSpecList FindFiles(const FileSpec& folder, const FilePath& pattern, bool recursive) {
+    FileSpecList results;
+    SearchFiles(FolderSpec(folder), pattern, recursive, folder.GetVolume().IsCaseSensitive(),
+                results);
+    return results;
+}
+
+FileSpecList FindFolders(const FileSpec& folder, const FilePath& pattern, bool recursive) {
+    FileSpecList results;
+    SearchFolders(FolderSpec(folder), pattern, recursive, folder.GetVolume().IsCaseSensitive(),
+                  results);
+    return results;
+}
+
+FilePath GetRelativePath(const FileSpec& target, const FileSpec& base) {
+    if (target.IsNull() || base.IsNull() || base.GetVolume() != target.GetVolume()) {
+        return FilePath();
+    }
+    const bool caseSensitive = target.GetVolume().IsCaseSensitive();
+    FileSpec root;
+    const std::vector<FilePath> targetNames = Components(target, root);
+    const std::vector<FilePath> baseNames = Components(base, root);
+    std::size_t common = 0;
+    while (common < targetNames.size() && common < baseNames.size() &&
+           targetNames[common].IsEqual(baseNames[common], caseSensitive)) {
+        ++common;
+    }
+    ByteString result = TextConvert::Bytes(".");
+    for (std::size_t i = common; i < baseNames.size(); ++i) {
+        result += TextConvert::Bytes("/..");
+    }
+    for (std::size_t i = common; i < targetNames.size(); ++i) {
+        result.push_back('/');
+        result += targetNames[i].GetBytes();
+    }
+    return FilePath(result);
+}
+
+FileSpec GetModuleSiblingFile(const FilePath& name) {
+    return ModuleSibling(name, false);
+}
+
+FileSpec GetModuleSiblingFolder(const FilePath& name) {
+    return ModuleSibling(name, true);
+}
+
+FileSpec MakeUniqueChild(const FileSpec& folder, const FilePath& templ, const FilePath& extension) {
+    const ByteString& pattern = templ.GetBytes();
+    const std::size_t star = pattern.find('*');
+    if (star == ByteString::npos) {
+        FileSpec child = folder.MakeChild(templ.AddExtension(extension));
+        if (!child.IsPresent()) {
+            return child;
+        }
+    }
+    for (unsigned n = 1; n < UniqueLimit; ++n) {
+        const ByteString number = TextConvert::Bytes(std::to_string(n));
+        ByteString name = pattern;
+        if (star == ByteString::npos) {
+            name += number;
+        } else {
+            name.replace(star, 1, number);
+        }
+        FileSpec child = folder.MakeChild(FilePath(name).AddExtension(extension));
+        if (!child.IsPresent()) {
+            return child;
+        }
+    }
+    return FileSpec();
+}
+
+} // namespace FileSystem
