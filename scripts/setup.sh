@@ -47,11 +47,19 @@ talven_prepare_wine() {
     bash "$TALVEN_ROOT/tests/fixtures/util-tmpfs-drive.sh" "$WINEPREFIX"
     # A persistent server, and one warm-up with every stream redirected so that Wine's
     # background services never hold CTest's output pipe open.
-    wineserver -p
+    # A server that was already running is left to whoever started it.
+    TALVEN_STARTED_SERVER=0
+    if wineserver -p >/dev/null 2>&1; then
+        TALVEN_STARTED_SERVER=1
+    fi
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
-talven_stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+talven_stop_wine() {
+    if [ "${TALVEN_STARTED_SERVER:-0}" = 1 ]; then
+        wineserver -k >/dev/null 2>&1 || true
+    fi
+}
 
 talven_install_packages
 if [ -f "$TALVEN_ROOT/scripts/fetch-sqlite.sh" ]; then

@@ -224,17 +224,20 @@ FileSpec_Win32::FileSpec_Win32(const FilePath& path, CountedPtr<Volume_IF> volum
     root_ = std::move(normalised.root);
     isUnc_ = normalised.isUnc;
 
-    const VolumeInfo info(root_);
-    for (std::size_t start = root_.size(); start < path_.size();) {
-        std::size_t end = path_.find(L'\\', start);
-        if (end == std::wstring::npos) {
-            end = path_.size();
+    // A listing makes one specification per entry on its folder's volume. Reading the volume
+    // information costs milliseconds per call under some systems, and a fixed disk cannot
+    // change its medium, so there the given volume's record stands in for a fresh read.
+    const Volume_Win32* known = dynamic_cast<const Volume_Win32*>(volume_.Get());
+    if (known && known->IsFixedMedium() && known->rootPath == root_) {
+        CheckComponentLengths(known->maxComponentLength);
+        // The record is the table's key: a volume dropped from the table is refused as before.
+        if (LookupVolume(*known, false).Get() != known) {
+            TALVEN_INTERNAL_ERROR(Source);
         }
-        if (end - start > info.maxComponentLength) {
-            RaiseInvalidPath(path_);
-        }
-        start = end + 1;
+        return;
     }
+    const VolumeInfo info(root_);
+    CheckComponentLengths(info.maxComponentLength);
 
     if (volume_.IsNull()) {
         volume_ = LookupVolume(info, true);
@@ -244,6 +247,19 @@ FileSpec_Win32::FileSpec_Win32(const FilePath& path, CountedPtr<Volume_IF> volum
 }
 
 FileSpec_Win32::~FileSpec_Win32() = default;
+
+void FileSpec_Win32::CheckComponentLengths(std::uint32_t maxLength) const {
+    for (std::size_t start = root_.size(); start < path_.size();) {
+        std::size_t end = path_.find(L'\\', start);
+        if (end == std::wstring::npos) {
+            end = path_.size();
+        }
+        if (end - start > maxLength) {
+            RaiseInvalidPath(path_);
+        }
+        start = end + 1;
+    }
+}
 
 void FileSpec_Win32::Create() {
     Win32Res::FileHandle file(TheAPI().CreateFileW(GetLongPath().c_str(), 0, 0, nullptr, CREATE_NEW,

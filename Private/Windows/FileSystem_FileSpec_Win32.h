@@ -164,6 +164,8 @@ public:
 private:
     // A new object of this object's own class for path, on this volume.
     CountedPtr<FileSpec_IF> MakeSameClass(const std::wstring& path);
+    // Raises InvalidFilePath when a component after the root is longer than maxLength.
+    void CheckComponentLengths(std::uint32_t maxLength) const;
 
     std::wstring path_;
     std::wstring root_;

@@ -74,7 +74,10 @@ bool operator<(const VolumeInfo& a, const VolumeInfo& b) {
            std::tie(b.rootPath, b.label, b.serialNumber);
 }
 
-Volume_Win32::Volume_Win32(const VolumeInfo& info) : VolumeInfo(info) {}
+Volume_Win32::Volume_Win32(const VolumeInfo& info) : VolumeInfo(info) {
+    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
+    fixed_ = api && api->GetDriveTypeW(rootPath.c_str()) == DRIVE_FIXED;
+}
 
 Volume_Win32::~Volume_Win32() = default;
 

@@ -50,8 +50,14 @@ public:
 // read-only afterwards, so its operations may run on any thread.
 class Volume_Win32 : public VolumeInfo, public Volume_IF {
 public:
+    // Also notes, once, whether the medium sits on a fixed disk (GetDriveTypeW is DRIVE_FIXED).
     explicit Volume_Win32(const VolumeInfo& info);
     ~Volume_Win32() override;
+
+    // True when the medium is a fixed disk, as noted at construction. A fixed medium cannot be
+    // swapped, so specifications made on this volume may trust its record instead of reading
+    // the volume information again for every entry of a listing. Never raises.
+    bool IsFixedMedium() const { return fixed_; }
 
     // The root folder, made by the class factory from the root path and self. Raises what the
     // factory raises (the internal-software-error TalvenException before start-up, a
@@ -93,6 +99,9 @@ public:
     // The largest file of a file system, by exact, case-sensitive name: "FAT16" and "FAT32"
     // 0xFFFFFFFF, "NTFS" 0xFFFFFFFFFFFF0000, anything else 0xFFFFFFFFFFFFFFFF (no limit).
     static std::uint64_t MaxFileSizeFor(const std::wstring& fileSystemName);
+
+private:
+    bool fixed_ = false;
 };
 
 // The volume object the volume table holds for info. When there is none: with create, a new
