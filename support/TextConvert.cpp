@@ -36,7 +36,8 @@ std::string FromWide(UINT codePage, const wchar_t* data, std::size_t length) {
         return std::string();
     }
     const int inLength = CheckedLength(length);
-    const int size = ::WideCharToMultiByte(codePage, 0, data, inLength, nullptr, 0, nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(codePage, 0, data, inLength, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
         return std::string();
     }

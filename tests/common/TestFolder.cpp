@@ -30,10 +30,9 @@ TestFolder::TestFolder() {
         throw std::runtime_error("GetTempPathW failed");
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::wstring candidate = std::wstring(temp) + L"talven-test-" +
-                                 std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(counter++) + L"-" +
-                                 std::to_wstring(::GetTickCount());
+        std::wstring candidate =
+            std::wstring(temp) + L"talven-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(counter++) + L"-" + std::to_wstring(::GetTickCount());
         if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
             path_ = candidate;
             return;
@@ -70,7 +69,8 @@ void TestFolder::WriteFile(const std::wstring& name, const std::string& bytes) c
     while (done < bytes.size()) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-        if (!::WriteFile(file.handle, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+        if (!::WriteFile(file.handle, bytes.data() + done, chunk, &written, nullptr) ||
+            written == 0) {
             throw std::runtime_error("cannot write a test file");
         }
         done += written;
