@@ -31,7 +31,7 @@ public:
     void Flush() const;
     // The length of the file in bytes.
     std::uint64_t GetEndOfFile() const;
-    // The specification the channel was opened on.
+    // The file spec the channel was opened on.
     FileSpec GetFileSpec() const;
     // The current position from the start of the file.
     std::uint64_t GetPosition() const;

@@ -32,7 +32,7 @@ public:
     virtual void Flush() = 0;
     // The length of the file in bytes.
     virtual std::uint64_t GetEndOfFile() = 0;
-    // The specification the channel was opened on (shared).
+    // The file spec the channel was opened on (shared).
     virtual CountedPtr<FileSpec_IF> GetFileSpec() = 0;
     // The current position from the start of the file.
     virtual std::uint64_t GetPosition() = 0;

@@ -15,21 +15,21 @@
 class Volume;
 class FileChannel;
 
-// Copies share the implementation object; assignment replaces it. The empty specification
+// Copies share the implementation object; assignment replaces it. The empty file spec
 // holds none: its operations marked "raises" below throw a FileException whose base is the
 // internal-software-error TalvenException (code -2) for ".\Private\FileSpec", with an empty
 // path and no cause; the others answer an empty value or false. Failures inside the
 // implementation object (bad paths, OS errors) pass through unchanged.
 class FileSpec {
 public:
-    // The empty specification.
+    // The empty file spec.
     FileSpec() = default;
     // The implementation object the registered class factory makes for path; an empty path
-    // gives the empty specification. Raises the internal-software-error TalvenException (not a
+    // gives the empty file spec. Raises the internal-software-error TalvenException (not a
     // FileException) when no factory is registered, even for an empty path, and the
     // implementation's FileException for a path it rejects.
     explicit FileSpec(const FilePath& path);
-    // Shares the given object (an empty pointer gives the empty specification).
+    // Shares the given object (an empty pointer gives the empty file spec).
     explicit FileSpec(CountedPtr<FileSystem::FileSpec_IF> impl);
     FileSpec(const FileSpec& other) = default;
     FileSpec& operator=(const FileSpec& other) = default;
@@ -69,10 +69,10 @@ public:
     FileSpec MakeChild(const FilePath& name) const;
     // Opens the file; the channel shares this object. Raises when empty.
     FileChannel OpenChannel(FileSystem::OpenMode mode) const;
-    // The containing folder; the empty specification for a root. Raises when empty.
+    // The containing folder; the empty file spec for a root. Raises when empty.
     FileSpec ParentFolder() const;
     // Moves or renames the item to target's path; this object still names the old path.
-    // Raises when this specification is empty, and then when target is empty, before
+    // Raises when this file spec is empty, and then when target is empty, before
     // anything is moved.
     void Rename(const FileSpec& target) const;
     // Raises when empty.
@@ -80,9 +80,9 @@ public:
     // Raises when empty.
     void SetModificationDate(const DateTime& date) const;
 
-    // True for the empty specification.
+    // True for the empty file spec.
     bool IsNull() const { return impl_.IsNull(); }
-    // Two empty specifications are equal; an empty and a bound one are not; objects of
+    // Two empty file specs are equal; an empty and a bound one are not; objects of
     // different implementation types are never equal; otherwise the implementation's
     // IsEqualTo decides.
     bool operator==(const FileSpec& other) const;
@@ -99,7 +99,7 @@ public:
     explicit FileSpec_Impl(const FileSpec& spec) : FileSpec(spec) {}
     ~FileSpec_Impl() override;
 
-    // The implementation object, or nullptr for the empty specification. Valid while this
+    // The implementation object, or nullptr for the empty file spec. Valid while this
     // object (or another owner) shares it.
     FileSystem::FileSpec_IF* GetImpl() const { return impl_.Get(); }
     // The same object as a shared pointer, for operations that take a spec pointer.

@@ -1,4 +1,4 @@
-// The abstract interfaces of a file specification's implementation object: the file operations
+// The abstract interfaces of a file spec's implementation object: the file operations
 // (FileSpec_IF), shortcut resolution (AliasSpec_IF), the folder operations (FolderSpec_IF) and
 // the iterator over a folder's entries (FolderSpec_Iterator).
 #pragma once
@@ -72,17 +72,17 @@ public:
     virtual bool IsPresent() = 0;
     // The path is the root of its volume.
     virtual bool IsRoot() = 0;
-    // A new specification for the path joined with name (one separator between them, none
+    // A new file spec for the path joined with name (one separator between them, none
     // added after a root).
     virtual CountedPtr<FileSpec_IF> MakeChild(const FilePath& name) = 0;
     // Opens the file as a byte channel. self is the caller's own pointer to this very object;
     // the channel keeps it.
     virtual CountedPtr<FileChannel_IF> OpenChannel(OpenMode mode, CountedPtr<FileSpec_IF> self) = 0;
-    // The specification of the containing folder; empty for a root.
+    // The file spec of the containing folder; empty for a root.
     virtual CountedPtr<FileSpec_IF> ParentFolder() = 0;
     // Moves or renames the item to target's path.
     virtual void Rename(CountedPtr<FileSpec_IF> target) = 0;
-    // The specification of the root of the item's volume.
+    // The file spec of the root of the item's volume.
     virtual CountedPtr<FileSpec_IF> RootFolder() = 0;
     // Sets the time of last access.
     virtual void SetAccessDate(const DateTime& date) = 0;
@@ -100,7 +100,7 @@ public:
 class AliasSpec_IF {
 public:
     virtual ~AliasSpec_IF() = default;
-    // The specification of the target of the shortcut file.
+    // The file spec of the target of the shortcut file.
     virtual CountedPtr<FileSpec_IF> ResolveAlias() = 0;
 };
 
@@ -109,7 +109,7 @@ class FolderSpec_Iterator {
 public:
     virtual ~FolderSpec_Iterator() = default;
     // The next entry, or an empty pointer when there are no more (and on every later call).
-    // Raises when an entry cannot be made into a specification.
+    // Raises when an entry cannot be made into a file spec.
     virtual CountedPtr<FileSpec_IF> Next() = 0;
 };
 

@@ -34,11 +34,11 @@
 // table); the tree operations stop at the first failure and raise it, keeping what was done.
 namespace FileSystem {
 
-// A list of specifications, in the order the operation found them.
+// A list of file specs, in the order the operation found them.
 using FileSpecList = std::vector<FileSpec>;
 
 // Copies the file source to target, which must not exist. When both are Windows file
-// specifications the OS copies (CopyFileExW, keeping the time stamps and attributes); otherwise
+// file specs the OS copies (CopyFileExW, keeping the time stamps and attributes); otherwise
 // CopyFileByChannel does. Raises:
 //  - FileExists when target exists, which is left untouched (the OS copy names the source's
 //    path, the channel copy the target's);

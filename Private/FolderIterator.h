@@ -51,7 +51,7 @@ public:
     bool AtEnd() const { return current_.IsNull(); }
     // Moves to the next entry; at the end it does nothing. When there is no next entry the
     // implementation is let go, which ends the OS search. Raises what the implementation's
-    // Next raises (an entry whose name cannot be made into a specification); the iterator then
+    // Next raises (an entry whose name cannot be made into a file spec); the iterator then
     // stays on its previous entry.
     void Advance();
 

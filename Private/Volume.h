@@ -24,7 +24,7 @@ public:
     Volume& operator=(const Volume& other) = default;
     virtual ~Volume();
 
-    // The root folder as a file specification on this volume. Raises when empty.
+    // The root folder as a file spec on this volume. Raises when empty.
     FileSpec GetAsFolder() const;
     // Total size in bytes. Raises when empty.
     std::uint64_t GetCapacity() const;

@@ -15,8 +15,8 @@ class FileSpec_IF;
 class Volume_IF {
 public:
     virtual ~Volume_IF() = default;
-    // The root folder as a file specification on this volume. self is the caller's own
-    // pointer to this very object; the specification keeps it. Raises what the class
+    // The root folder as a file spec on this volume. self is the caller's own
+    // pointer to this very object; the file spec keeps it. Raises what the class
     // factory raises.
     virtual CountedPtr<FileSpec_IF> GetAsFolder(CountedPtr<Volume_IF> self) = 0;
     // Total size in bytes.

@@ -1,5 +1,5 @@
 // The Windows file channel: one OS file handle read and written at a 64-bit position, with no
-// buffering of its own. Made by the Windows file specification's OpenChannel.
+// buffering of its own. Made by the Windows file spec's OpenChannel.
 #pragma once
 
 #include "Private/FileChannel_IF.h"
@@ -16,7 +16,7 @@
 namespace FileSystem {
 
 // Every failing OS call raises the FileException that the Win32 error table builds from the
-// error and the path of the channel's file specification (an empty path when the channel has
+// error and the path of the channel's file spec (an empty path when the channel has
 // none). Operations on a closed channel (after Close or ReleaseToStdio) other than IsOpen,
 // GetFileSpec, ReleaseToStdio, a Flush without ModeWrite and Read or Write of 0 bytes raise the
 // FileException of ERROR_INVALID_HANDLE (6), which maps to no kind. Internal-error
@@ -47,7 +47,7 @@ public:
     void Flush() override;
     // The 64-bit length of the file.
     std::uint64_t GetEndOfFile() override;
-    // The specification given at opening (may be empty). Never raises.
+    // The file spec given at opening (may be empty). Never raises.
     CountedPtr<FileSpec_IF> GetFileSpec() override;
     // The 64-bit position.
     std::uint64_t GetPosition() override;

@@ -1,4 +1,4 @@
-// The Windows file specification: path normalisation and the file operations over Win32.
+// The Windows file spec: path normalisation and the file operations over Win32.
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 
 #include "Private/FileSystem_ClassFactory_IF.h"
@@ -224,7 +224,7 @@ FileSpec_Win32::FileSpec_Win32(const FilePath& path, CountedPtr<Volume_IF> volum
     root_ = std::move(normalised.root);
     isUnc_ = normalised.isUnc;
 
-    // A listing makes one specification per entry on its folder's volume. Reading the volume
+    // A listing makes one file spec per entry on its folder's volume. Reading the volume
     // information costs milliseconds per call under some systems, and a fixed disk cannot
     // change its medium, so there the given volume's record stands in for a fresh read.
     const Volume_Win32* known = dynamic_cast<const Volume_Win32*>(volume_.Get());

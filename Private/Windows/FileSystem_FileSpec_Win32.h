@@ -1,4 +1,4 @@
-// The Windows file specification: a path checked and normalised at construction, bound to its
+// The Windows file spec: a path checked and normalised at construction, bound to its
 // volume, and every file operation carried out with the wide-character Win32 calls of the API
 // table. FileSpec_Win9X is the variant for the Windows 9x family, which hands plain paths to
 // the OS.
@@ -123,7 +123,7 @@ public:
     virtual std::wstring GetLongPath();
 
     // The target of the shortcut file this object names, read through the shell-link object,
-    // as a specification made by the class factory (with its own volume); empty when the
+    // as a file spec made by the class factory (with its own volume); empty when the
     // shortcut has no file-system target. Initialises COM on the calling thread only when it
     // was not, and undoes that before returning, also when raising. Raises the FileException of
     // the failing HRESULT (a SystemException::HRESULT cause), or what the factory raises for

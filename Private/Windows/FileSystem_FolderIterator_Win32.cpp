@@ -85,7 +85,7 @@ CountedPtr<FileSpec_IF> FolderIterator_Win32::Next() {
     lastFlags_ = 0;
     CountedPtr<FileSpec_IF> entry = folder_->MakeChild(FilePath(name));
     // Normalisation trims trailing spaces and dots, so "x " or "x." would come back as a
-    // specification of "x": another item, perhaps an existing one. Such a name cannot be named.
+    // file spec of "x": another item, perhaps an existing one. Such a name cannot be named.
     const auto* made = dynamic_cast<FileSpec_Win32*>(entry.Get());
     const std::wstring& path = made ? made->Path() : std::wstring();
     if (path.size() <= name.size() ||

@@ -32,10 +32,10 @@ public:
     FolderIterator_Win32(const FolderIterator_Win32&) = delete;
     FolderIterator_Win32& operator=(const FolderIterator_Win32&) = delete;
 
-    // The buffered entry as a new specification (the folder's MakeChild, on its volume), then
+    // The buffered entry as a new file spec (the folder's MakeChild, on its volume), then
     // buffers the following one. An OS failure while fetching that one, for whatever reason,
     // ends the listing quietly. Empty once exhausted. Raises what MakeChild raises for a name
-    // that cannot be made into a specification, and InvalidFilePath (for the folder's path
+    // that cannot be made into a file spec, and InvalidFilePath (for the folder's path
     // joined with the name) for one that normalisation would change into another name (a name
     // ending in a space or a dot); the listing then goes on after that entry.
     CountedPtr<FileSpec_IF> Next() override;

@@ -50,7 +50,7 @@ namespace FileSystem_Win32 {
 // FileSystem::GetTempFolder with its content, unless another folder has taken its name since
 // (a failure to remove it is not reported), empties the volume table, deletes the API table
 // and clears the started flag, so that a later Install starts the library again. The
-// registered class factory stays. Specifications made before must not be used afterwards, and
+// registered class factory stays. File specs made before must not be used afterwards, and
 // no other thread may use the library meanwhile. Never raises.
 void Uninstall();
 

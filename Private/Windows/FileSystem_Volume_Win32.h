@@ -55,7 +55,7 @@ public:
     ~Volume_Win32() override;
 
     // True when the medium is a fixed disk, as noted at construction. A fixed medium cannot be
-    // swapped, so specifications made on this volume may trust its record instead of reading
+    // swapped, so file specs made on this volume may trust its record instead of reading
     // the volume information again for every entry of a listing. Never raises.
     bool IsFixedMedium() const { return fixed_; }
 

@@ -1,4 +1,4 @@
-// The library's Windows start-up: the class factory that makes Windows file specifications, and
+// The library's Windows start-up: the class factory that makes Windows file specs, and
 // Install, which creates the API table, registers that factory and sets the started flag.
 #pragma once
 

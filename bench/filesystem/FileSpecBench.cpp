@@ -91,7 +91,7 @@ int Run() {
 
     Bench::Table table;
 
-    // Making a specification (the caller already holds the FilePath), against the one OS call a
+    // Making a file spec (the caller already holds the FilePath), against the one OS call a
     // caller would make anyway and against the two OS calls the normalisation cannot do without.
     const FilePath smallFilePath(smallPath);
     const std::wstring root = smallPath.substr(0, 3);

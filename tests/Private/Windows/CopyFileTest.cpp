@@ -21,7 +21,7 @@ namespace {
 
 using CopyFunction = void (*)(const FileSpec&, const FileSpec&, const Tickler&);
 
-// CopyFile takes the OS path for Windows specifications; the channel path is called directly.
+// CopyFile takes the OS path for Windows file specs; the channel path is called directly.
 const struct {
     CopyFunction copy;
     const char* name;

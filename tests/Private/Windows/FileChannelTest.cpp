@@ -325,7 +325,7 @@ TEST(FileChannelEmpty, EmptyValueRaisesWithAnEmptyPath) {
     expectRaise([&] { empty.Write(&byte, 1); });
 }
 
-// Channels opened through real file specifications: errors name the specification's path.
+// Channels opened through real file specs: errors name the file spec's path.
 class FileChannelThroughSpec : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { FileSystem_Win32::Install(); }

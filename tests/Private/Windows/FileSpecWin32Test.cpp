@@ -1,4 +1,4 @@
-// Tests of the Windows file specification's operations: creating and deleting (with the
+// Tests of the Windows file spec's operations: creating and deleting (with the
 // read-only retry), attributes, sizes, time stamps, children and parents, renaming, long paths,
 // shortcut resolution with its COM balance, the start-up, and the absence of handle leaks.
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break

@@ -1,4 +1,4 @@
-// Tests of the path checks and normalisation of the Windows file specification: every rule that
+// Tests of the path checks and normalisation of the Windows file spec: every rule that
 // refuses a path, the accepted forms and their roots and long paths, relative paths, component
 // lengths and names outside ASCII.
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
