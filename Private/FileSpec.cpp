@@ -1,4 +1,4 @@
-// FileSpec: forwarding to the shared implementation object, with the empty-file spec checks.
+// FileSpec: forwarding to the shared implementation object, with the empty-spec checks.
 #include "Private/FileSpec.h"
 
 #include "Private/EmptyHandleCheck.h"

@@ -4,6 +4,7 @@
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
 // Volume.h if it came later.
 #include "Private/FolderIterator.h"
+#include "common/TestHelpers.h"
 #include "Private/FolderSpec.h"
 
 #include "Private/Windows/FileSystem_Win32_Install.h"
@@ -23,10 +24,6 @@ namespace {
 
 std::string Narrow(const std::wstring& text) {
     return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
-
-bool UnderWine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 bool Exists(const std::wstring& path) {

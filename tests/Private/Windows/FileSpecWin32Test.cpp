@@ -4,6 +4,7 @@
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
 // Volume.h if it came later.
 #include "Private/FileChannel.h"
+#include "common/TestHelpers.h"
 #include "Private/FileSpec.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
@@ -36,21 +37,6 @@ std::string Narrow(const std::wstring& text) {
 
 std::string Narrow(const FilePath& path) {
     return TextConvert::Chars(path.GetBytes());
-}
-
-bool UnderWine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// The code of the exception that f raises, or 0 when it raises none.
-template <class F>
-std::int32_t ErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const TalvenException& e) {
-        return e.code();
-    }
-    return 0;
 }
 
 class FileSpecWin32Test : public ::testing::Test {

@@ -4,6 +4,7 @@
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
 // Volume.h if it came later.
 #include "Private/FolderIterator.h"
+#include "common/TestHelpers.h"
 #include "Private/FolderSpec.h"
 
 #include "Private/FileSystem_ClassFactory_IF.h"
@@ -34,17 +35,6 @@ std::string Narrow(const std::wstring& text) {
 
 std::string Narrow(const FilePath& path) {
     return TextConvert::Chars(path.GetBytes());
-}
-
-// The code of the exception that f raises, or 0 when it raises none.
-template <class F>
-std::int32_t ErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const TalvenException& e) {
-        return e.code();
-    }
-    return 0;
 }
 
 const wchar_t* const SharedLinks = L"C:\\talven-fixtures\\links\\shared";

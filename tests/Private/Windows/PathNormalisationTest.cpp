@@ -4,6 +4,7 @@
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
 // Volume.h if it came later.
 #include "Private/FileSpec.h"
+#include "common/TestHelpers.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
@@ -23,17 +24,6 @@ namespace {
 
 std::string Narrow(const std::wstring& text) {
     return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
-
-// The code of the exception that f raises, or 0 when it raises none.
-template <class F>
-std::int32_t ErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const TalvenException& e) {
-        return e.code();
-    }
-    return 0;
 }
 
 const std::int32_t InvalidPath = FileException::InvalidFilePath.id();

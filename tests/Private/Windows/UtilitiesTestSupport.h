@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Private/FileSpec.h"
+#include "common/TestHelpers.h"
 #include "Private/Tickler.h"
 #include "support/TalvenException.h"
 
@@ -43,23 +44,8 @@ public:
     bool failOnProgress = false;
 };
 
-inline bool UnderWine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 inline std::string Narrow(const FilePath& path) {
     return TextConvert::Chars(path.GetBytes());
-}
-
-// The code of the TalvenException that f raises, or 0 when it raises none.
-template <class F>
-std::int32_t ErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const TalvenException& e) {
-        return e.code();
-    }
-    return 0;
 }
 
 // The FileException that f raises; fails the test when it raises none or another kind.

@@ -5,6 +5,7 @@
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
 // Volume.h if it came later.
 #include "Private/FileSpec.h"
+#include "common/TestHelpers.h"
 #include "Private/Volume.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
@@ -30,21 +31,6 @@ namespace {
 
 using Spec = CountedPtr<FileSpec_IF>;
 using VolumePtr = CountedPtr<Volume_IF>;
-
-bool UnderWine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// The code of the exception that f raises, or 0 when it raises none.
-template <class F>
-std::int32_t ErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const TalvenException& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 const std::int32_t InternalError = TalvenException::InternalSoftwareError.id();
 
