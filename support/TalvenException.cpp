@@ -5,6 +5,7 @@
 #include "support/StackWalker.h"
 
 #include "Private/Windows/TalvenWindows.h"
+#include "Private/Windows/Win32Handle.h"
 
 #include <cstdio>
 #include <cstring>
@@ -43,27 +44,17 @@ const TalvenText FileException::VolumeNotFound(-10013, "volume not found");
 
 namespace {
 
-struct LocalFreeDeleter {
-    void operator()(wchar_t* buffer) const { ::LocalFree(buffer); }
-};
-using LocalBuffer = std::unique_ptr<wchar_t, LocalFreeDeleter>;
-
-struct FreeLibraryDeleter {
-    void operator()(HMODULE module) const { ::FreeLibrary(module); }
-};
-using Library = std::unique_ptr<std::remove_pointer<HMODULE>::type, FreeLibraryDeleter>;
-
 // FormatMessageW with an allocated buffer that is owned from the moment it is returned. Gives
 // false when the system produced no text.
 bool FormatOwned(DWORD flags, const void* source, DWORD id, DWORD language, std::wstring& out) {
     wchar_t* raw = nullptr;
     const DWORD length =
         ::FormatMessageW(flags, source, id, language, reinterpret_cast<LPWSTR>(&raw), 0, nullptr);
-    LocalBuffer buffer(raw);
+    const Win32Res::LocalMemory buffer(raw);
     if (length == 0 || !buffer) {
         return false;
     }
-    out.assign(buffer.get(), length);
+    out.assign(raw, length);
     return true;
 }
 
@@ -304,13 +295,13 @@ std::wstring HResultMessage(std::int32_t hr) {
         if (module.facility != facility) {
             continue;
         }
-        Library library(::LoadLibraryW(module.name));
+        const Win32Res::Module library(::LoadLibraryW(module.name));
         if (!library) {
             continue;
         }
         if (FormatOwned(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                             FORMAT_MESSAGE_FROM_HMODULE,
-                        library.get(), id, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text)) {
+                        library.Get(), id, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text)) {
             found = true;
             break;
         }
