@@ -67,6 +67,15 @@ bool Volume::IsValid() const {
     return impl_ && impl_->IsValid();
 }
 
+std::uint32_t Volume::GetSerialNumber() const {
+    TALVEN_REQUIRE_IMPL(impl_);
+    return impl_->GetSerialNumber();
+}
+
+std::wstring Volume::GetFileSystemName() const {
+    return impl_ ? impl_->GetFileSystemName() : std::wstring();
+}
+
 void Volume::Unmount() const {
     TALVEN_REQUIRE_IMPL(impl_);
     impl_->Unmount();

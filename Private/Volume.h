@@ -50,6 +50,10 @@ public:
     // Locks and dismounts a removable drive-letter volume. Raises when empty, and what the
     // volume object raises.
     void Unmount() const;
+    // The medium's serial number. Raises when empty.
+    std::uint32_t GetSerialNumber() const;
+    // The file-system name, for example "NTFS"; empty when the handle is empty.
+    std::wstring GetFileSystemName() const;
 
     // True for the empty handle.
     bool IsNull() const { return impl_.IsNull(); }

@@ -44,6 +44,11 @@ public:
     // Locks and dismounts a removable drive-letter volume. Raises the internal-software-error
     // TalvenException for any other volume, and a FileException when the OS refuses.
     virtual void Unmount() = 0;
+    // The serial number the OS reports for the medium (given when it was formatted). Never
+    // raises.
+    virtual std::uint32_t GetSerialNumber() = 0;
+    // The file-system name the OS reports, for example "NTFS". Never raises.
+    virtual std::wstring GetFileSystemName() = 0;
 };
 
 } // namespace FileSystem

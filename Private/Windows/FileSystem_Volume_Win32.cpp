@@ -144,6 +144,14 @@ bool Volume_Win32::IsRemote() {
     return api && api->GetDriveTypeW(rootPath.c_str()) == DRIVE_REMOTE;
 }
 
+std::uint32_t Volume_Win32::GetSerialNumber() {
+    return serialNumber;
+}
+
+std::wstring Volume_Win32::GetFileSystemName() {
+    return fileSystemName;
+}
+
 bool Volume_Win32::IsRemovable() {
     FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
     if (!api) {

@@ -95,6 +95,10 @@ public:
     // network shares), and the FileException of the OS error (for the root path) when the
     // device cannot be opened, locked or dismounted.
     void Unmount() override;
+    // The serial number of the record. Never raises.
+    std::uint32_t GetSerialNumber() override;
+    // The file-system name of the record. Never raises.
+    std::wstring GetFileSystemName() override;
 
     // The largest file of a file system, by exact, case-sensitive name: "FAT16" and "FAT32"
     // 0xFFFFFFFF, "NTFS" 0xFFFFFFFFFFFF0000, anything else 0xFFFFFFFFFFFFFFFF (no limit).

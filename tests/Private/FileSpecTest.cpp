@@ -73,6 +73,8 @@ public:
     bool IsRemovable() override { return Record("IsRemovable"), true; }
     bool IsValid() override { return Record("IsValid"), true; }
     void Unmount() override { Record("Unmount"); }
+    std::uint32_t GetSerialNumber() override { return Record("GetSerialNumber"), 0x1234ABCD; }
+    std::wstring GetFileSystemName() override { return Record("GetFileSystemName"), L"TESTFS"; }
 };
 
 CountedPtr<Volume_IF> volumeC(new RecordingVolume);
@@ -435,13 +437,14 @@ TEST_F(FileSpecTest, EmptyVolumeAndChannel) {
     const Volume volume;
     EXPECT_TRUE(volume.IsNull());
     EXPECT_TRUE(volume.GetName().empty());
+    EXPECT_TRUE(volume.GetFileSystemName().empty());
     EXPECT_FALSE(volume.IsMounted() || volume.IsRemote() || volume.IsRemovable() ||
                  volume.IsValid());
     for (const std::function<void()>& action : std::vector<std::function<void()>>{
              [&] { volume.GetAsFolder(); }, [&] { volume.GetCapacity(); },
              [&] { volume.GetFreeSpace(); }, [&] { volume.GetMaxFileSize(); },
              [&] { volume.GetMaxNameLength(); }, [&] { volume.IsCaseSensitive(); },
-             [&] { volume.Unmount(); }}) {
+             [&] { volume.Unmount(); }, [&] { volume.GetSerialNumber(); }}) {
         ExpectEmptyFailure(".\\Private\\Volume", action);
     }
 

@@ -262,6 +262,7 @@ TEST(TalvenTest, FileCommandsOnAGeneratedTree) {
     EXPECT_EQ(vol.status, 0u) << vol.err;
     EXPECT_TRUE(Contains(vol.out, "capacity:")) << vol.out;
     EXPECT_TRUE(Contains(vol.out, "max name length: 255")) << vol.out;
+    EXPECT_TRUE(Contains(vol.out, "file system:     NTFS")) << vol.out;
 
     // Copy: a folder needs -r; a file into a folder keeps its name; a tree with its content.
     EXPECT_EQ(Talven({L"copy", root, folder.Child(L"copy")}).status, 2u);

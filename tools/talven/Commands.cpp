@@ -319,6 +319,12 @@ void VolCommand(const Arguments& args) {
     const Volume volume = spec.GetVolume();
     Line("root:            " + S(volume.GetAsFolder().GetPath().GetBytes()));
     Line("label:           " + S(TextConvert::WideToUtf8(volume.GetName())));
+    char serial[16];
+    const std::uint32_t number = volume.GetSerialNumber();
+    std::snprintf(serial, sizeof serial, "%04X-%04X", static_cast<unsigned>(number >> 16),
+                  static_cast<unsigned>(number & 0xFFFF));
+    Line("serial:          " + std::string(serial));
+    Line("file system:     " + S(TextConvert::WideToUtf8(volume.GetFileSystemName())));
     Line("capacity:        " + Number(volume.GetCapacity()) + " (" +
          FormatBytes(volume.GetCapacity()) + ")");
     Line("free space:      " + Number(volume.GetFreeSpace()) + " (" +

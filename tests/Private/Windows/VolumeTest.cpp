@@ -265,7 +265,9 @@ TEST_F(OpticalDriveTest, SpecsOnTheDriveShareOneRemovableVolume) {
     EXPECT_FALSE(volume->IsRemote());
     EXPECT_TRUE(volume->IsMounted());
     EXPECT_EQ(volume->GetName(), L"TALVENCD");
-    EXPECT_EQ(volume->GetMaxNameLength(), 221u); // CDFS under Wine
+    EXPECT_EQ(volume->GetSerialNumber(), originalSerial);
+    EXPECT_EQ(volume->GetFileSystemName(), L"CDFS"); // what Wine reports for a cdrom drive
+    EXPECT_EQ(volume->GetMaxNameLength(), 221u);
     EXPECT_EQ(volume->GetMaxFileSize(), 18446744073709551615ull);
     EXPECT_NE(volume.Get(), Make(L"C:\\")->GetVolume().Get());
 
