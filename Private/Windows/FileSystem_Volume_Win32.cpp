@@ -85,26 +85,34 @@ CountedPtr<FileSpec_IF> Volume_Win32::GetAsFolder(CountedPtr<Volume_IF> self) {
     return CountedPtr<FileSpec_IF>(ClassFactory_IF::NewFileSpec(FilePath(rootPath), self));
 }
 
-std::uint64_t Volume_Win32::GetCapacity() {
-    ULARGE_INTEGER available = {};
+namespace {
+
+// The space figures of a root folder; all zero when the OS query fails, which the volume
+// reports as 0 rather than raising.
+struct DiskSpace {
+    ULARGE_INTEGER availableToCaller = {};
     ULARGE_INTEGER total = {};
-    ULARGE_INTEGER freeBytes = {};
+    ULARGE_INTEGER free = {};
+};
+
+DiskSpace QueryDiskSpace(const std::wstring& root) {
+    DiskSpace space;
     FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
-    if (!api || !api->GetDiskFreeSpaceExW(rootPath.c_str(), &available, &total, &freeBytes)) {
-        return 0;
+    if (!api || !api->GetDiskFreeSpaceExW(root.c_str(), &space.availableToCaller, &space.total,
+                                          &space.free)) {
+        return DiskSpace();
     }
-    return total.QuadPart;
+    return space;
+}
+
+} // namespace
+
+std::uint64_t Volume_Win32::GetCapacity() {
+    return QueryDiskSpace(rootPath).total.QuadPart;
 }
 
 std::uint64_t Volume_Win32::GetFreeSpace() {
-    ULARGE_INTEGER available = {};
-    ULARGE_INTEGER total = {};
-    ULARGE_INTEGER freeBytes = {};
-    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
-    if (!api || !api->GetDiskFreeSpaceExW(rootPath.c_str(), &available, &total, &freeBytes)) {
-        return 0;
-    }
-    return available.QuadPart;
+    return QueryDiskSpace(rootPath).availableToCaller.QuadPart;
 }
 
 std::uint64_t Volume_Win32::GetMaxFileSize() {
