@@ -83,6 +83,11 @@ void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
     std::vector<FolderSpec> pending;
     for (FolderIterator it = source.NewIterator(); !it.AtEnd(); it.Advance()) {
         const FileSpec& entry = it.Current();
+        // Checked between files as well: an OS copy may report no progress for a small file
+        // (Wine's never does), and a tree of small files must still stop when asked.
+        if (tickler.IsCancelled()) {
+            throw MakeFileException(ErrorRequestAborted, entry.GetPath().GetBytes());
+        }
         if (!it.CurrentIsFolder()) {
             CopyFile(target.MakeChild(entry.GetName()), entry, tickler);
         } else if (!recursive) {

@@ -91,6 +91,24 @@ TEST_F(UtilitiesTest, CopyFolderReportsEachFileWithinTheGivenPart) {
     }
 }
 
+TEST_F(UtilitiesTest, CopyFolderStopsBetweenFilesWhenCancelled) {
+    Folder(L"src");
+    for (int i = 0; i < 5; ++i) {
+        dir.WriteFile(L"src\\f" + std::to_wstring(i), "small");
+    }
+    RecordingSink sink;
+    sink.cancelAt = 0.0; // at the first report
+    try {
+        CopyFolder(At(L"dst"), At(L"src"), true, Tickler(&sink));
+        ADD_FAILURE() << "not cancelled";
+    } catch (const FileException& e) {
+        const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());
+        ASSERT_NE(cause, nullptr);
+        EXPECT_EQ(cause->number(), 1235u);
+    }
+    EXPECT_LE(FindFiles(At(L"dst"), FilePath("*"), true).size(), 1u);
+}
+
 TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
     Folder(L"s");
     Folder(L"s\\d.txt");
