@@ -150,6 +150,16 @@ int SQLite3WrapperQuery::ColumnCount() const {
     return columnCount_;
 }
 
+std::string SQLite3WrapperQuery::ColumnName(int index) const {
+    CheckStatement();
+    if (index < 0 || index > columnCount_ - 1) {
+        RaiseWrapperError(kInvalidFieldIndex);
+    }
+    // Null only when SQLite runs out of memory; an empty name is the honest answer then.
+    const char* name = sqlite3_column_name(statement_, index);
+    return name ? name : std::string();
+}
+
 const char* SQLite3WrapperQuery::ColumnText(int index) const {
     CheckStatement();
     if (index < 0 || index > columnCount_ - 1) {

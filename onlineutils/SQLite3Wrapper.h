@@ -68,6 +68,9 @@ public:
     SQLite3WrapperQuery& operator=(const SQLite3WrapperQuery&) = delete;
 
     int ColumnCount() const;
+    // The name of column index as the statement gives it (its alias where the SQL has one).
+    // Raises (1000, "Invalid field index requested") unless 0 <= index < ColumnCount().
+    std::string ColumnName(int index) const;
     // The value of column index in the current row as text; null for SQL NULL and when the query
     // is at its end. Raises (1000, "Invalid field index requested") unless
     // 0 <= index < ColumnCount(). Valid until the next Step or Finish.

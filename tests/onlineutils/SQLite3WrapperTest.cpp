@@ -170,7 +170,9 @@ TEST_F(SQLite3Wrapper, QueryCursor) {
     // An empty statement is a failure, never SQLITE_OK.
     ExpectRaises([&] { db.RunQuery(" "); }, "SQLITE_MISUSE[21]: bad parameter or other API misuse");
 
-    auto query = db.RunQuery("select k, v from t order by k");
+    auto query = db.RunQuery("select k, v as value from t order by k");
+    EXPECT_EQ(query->ColumnName(0), "k");
+    EXPECT_EQ(query->ColumnName(1), "value");
     std::vector<std::string> seen;
     while (!query->AtEnd()) {
         const char* v = query->ColumnText(1);
@@ -184,6 +186,7 @@ TEST_F(SQLite3Wrapper, QueryCursor) {
     EXPECT_TRUE(query->AtEnd());
     ExpectRaises([&] { query->ColumnText(-1); }, kWrapper + "Invalid field index requested");
     ExpectRaises([&] { query->ColumnText(2); }, kWrapper + "Invalid field index requested");
+    ExpectRaises([&] { query->ColumnName(2); }, kWrapper + "Invalid field index requested");
 
     query->Finish();
     query->Finish();
@@ -191,6 +194,7 @@ TEST_F(SQLite3Wrapper, QueryCursor) {
     ExpectRaises([&] { query->AtEnd(); }, finished);
     ExpectRaises([&] { query->ColumnCount(); }, finished);
     ExpectRaises([&] { query->ColumnText(0); }, finished);
+    ExpectRaises([&] { query->ColumnName(0); }, finished);
     ExpectRaises([&] { query->Step(); }, finished);
 }
 

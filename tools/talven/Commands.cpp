@@ -460,10 +460,9 @@ void RunSql(SQLite3WrapperDB& db, const std::string& sql) {
         if (columns == 0) {
             continue;
         }
-        // The header: the query's column names are not offered, so they are numbered.
         std::vector<std::string> header;
         for (int c = 0; c < columns; ++c) {
-            header.push_back("#" + std::to_string(c + 1));
+            header.push_back(query->ColumnName(c));
         }
         std::vector<std::vector<std::string>> rows;
         for (; !query->AtEnd(); query->Step()) {
