@@ -9,7 +9,6 @@
 
 #include <shlobj.h>
 
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,21 +42,17 @@ std::wstring Quote(const std::wstring& arg) {
     return quoted + L"\"";
 }
 
-std::mutex outputLock; // the readers append while a test may look at the output
-
 void Drain(HANDLE pipe, std::string* into) {
     char buffer[4096];
     DWORD read = 0;
     while (::ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        std::lock_guard<std::mutex> lock(outputLock);
         into->append(buffer, read);
     }
 }
 
-// Runs talven.exe with args and waits at most a minute for it. With interrupt, the program runs
-// in a process group of its own and gets Ctrl+Break as soon as it has drawn its progress bar.
-Result Talven(const std::vector<std::wstring>& args, bool interrupt = false,
-              bool* interrupted = nullptr) {
+// Runs talven.exe with args and waits at most a minute for it. (Ctrl+C is tested from Linux by
+// tests/tools/ctrl-c-copy.sh: Wine raises no console event for a Windows-side test.)
+Result Talven(const std::vector<std::wstring>& args) {
     Result result;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
@@ -80,8 +75,7 @@ Result Talven(const std::vector<std::wstring>& args, bool interrupt = false,
     startup.hStdError = errWrite;
     PROCESS_INFORMATION info{};
     const BOOL started = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE,
-                                          interrupt ? CREATE_NEW_PROCESS_GROUP : CREATE_NO_WINDOW,
-                                          nullptr, nullptr, &startup, &info);
+                                          CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
     EXPECT_TRUE(started) << ::GetLastError();
     if (!started) {
         return result;
@@ -92,21 +86,6 @@ Result Talven(const std::vector<std::wstring>& args, bool interrupt = false,
     errWriteOwner.Reset();
     std::thread outReader(Drain, outRead, &result.out);
     std::thread errReader(Drain, errRead, &result.err);
-    if (interrupt) {
-        for (int i = 0; i < 3000; ++i) {
-            {
-                std::lock_guard<std::mutex> lock(outputLock);
-                if (result.out.find("%") != std::string::npos) {
-                    *interrupted =
-                        ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, info.dwProcessId) != 0;
-                    break;
-                }
-            }
-            if (::WaitForSingleObject(process.Get(), 20) == WAIT_OBJECT_0) {
-                break;
-            }
-        }
-    }
     if (::WaitForSingleObject(process.Get(), 60000) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "talven did not end within a minute";
         ::TerminateProcess(process.Get(), 99);
@@ -292,34 +271,6 @@ TEST(TalvenTest, FileCommandsOnAGeneratedTree) {
     EXPECT_EQ(Talven({L"rm", L"-r", folder.Child(L"moved")}).status, 1u);
 }
 
-TEST(TalvenTest, CtrlBreakStopsACopyAndRemovesThePartialTarget) {
-    TalvenTest::TestFolder folder;
-    ASSERT_TRUE(::CreateDirectoryW(folder.Child(L"src").c_str(), nullptr));
-    for (int f = 0; f < 4; ++f) {
-        const std::wstring sub = L"src\\f" + std::to_wstring(f);
-        ASSERT_TRUE(::CreateDirectoryW(folder.Child(sub).c_str(), nullptr));
-        for (int i = 0; i < 100; ++i) {
-            folder.WriteFile(sub + L"\\file" + std::to_wstring(i), std::string(1000, 'x'));
-        }
-    }
-    // The console event needs a console that the test and the program share.
-    const bool ownConsole = ::AllocConsole() != FALSE;
-    bool interrupted = false;
-    Result r =
-        Talven({L"copy", L"-r", folder.Child(L"src"), folder.Child(L"dst")}, true, &interrupted);
-    if (ownConsole) {
-        ::FreeConsole();
-    }
-    if (!interrupted || r.status == 0) {
-        // Wine refuses console events without a real console (error 12); or the copy was quicker.
-        GTEST_SKIP() << "no Ctrl+Break reached the copy";
-    }
-    EXPECT_EQ(r.status, 130u) << r.err;
-    EXPECT_EQ(r.err, "talven: cancelled; the partial copy was removed\n");
-    EXPECT_FALSE(Exists(folder.Child(L"dst")));
-    EXPECT_TRUE(Exists(folder.Child(L"src\\f3\\file99")));
-}
-
 TEST(TalvenTest, SqlPrintsRowsAndKeepsTheFileEncrypted) {
     TalvenTest::TestFolder folder;
     const std::wstring db = folder.Child(L"notes.db");
@@ -330,6 +281,7 @@ TEST(TalvenTest, SqlPrintsRowsAndKeepsTheFileEncrypted) {
     EXPECT_EQ(create.status, 0u) << create.err;
     Result select = Talven({L"sql", db, L"SELECT id, name FROM t ORDER BY id"});
     EXPECT_EQ(select.status, 0u) << select.err;
+    EXPECT_TRUE(Contains(select.out, "| id | name              |")) << select.out;
     EXPECT_TRUE(Contains(select.out, "| 1  | plain secret;text |")) << select.out;
     EXPECT_TRUE(Contains(select.out, "| 22 | NULL              |")) << select.out;
     EXPECT_TRUE(Contains(select.out, "2 rows")) << select.out;
