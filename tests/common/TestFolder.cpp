@@ -2,25 +2,45 @@
 #include "common/TestFolder.h"
 
 #include "Private/Windows/TalvenWindows.h"
+#include "Private/Windows/Win32Handle.h"
 
+#include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
 namespace TalvenTest {
 
 namespace {
 std::atomic<unsigned> counter{0};
 
-struct FileHandle {
-    HANDLE handle;
-    ~FileHandle() {
-        if (handle != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle);
-        }
+// Removes folder and everything in it through "\\?\" paths, so that entries deeper than
+// MAX_PATH go too. A linked folder is removed as a link and never entered: the files it leads to
+// lie outside the test's folder.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    Win32Res::FindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (find.Get() != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring child = folder + L"\\" + name;
+            // Read-only entries would refuse deletion.
+            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const DWORD attributes = data.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                ::DeleteFileW(child.c_str());
+            } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                RemoveTree(child);
+            } else if (!::RemoveDirectoryW(child.c_str())) {
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(find.Get(), &data));
     }
-};
+    find.Reset();
+    ::RemoveDirectoryW(folder.c_str());
+}
 } // namespace
 
 TestFolder::TestFolder() {
@@ -42,17 +62,7 @@ TestFolder::TestFolder() {
 }
 
 TestFolder::~TestFolder() {
-    std::error_code ignored;
-    // Read-only files would stop remove_all; clear the flag first.
-    for (auto it = std::filesystem::recursive_directory_iterator(
-             path_, std::filesystem::directory_options::none, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (ignored) {
-            break;
-        }
-    }
-    std::filesystem::remove_all(path_, ignored);
+    RemoveTree(L"\\\\?\\" + path_);
 }
 
 std::wstring TestFolder::Child(const std::wstring& name) const {
@@ -60,16 +70,16 @@ std::wstring TestFolder::Child(const std::wstring& name) const {
 }
 
 void TestFolder::WriteFile(const std::wstring& name, const std::string& bytes) const {
-    FileHandle file{::CreateFileW(Child(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (file.handle == INVALID_HANDLE_VALUE) {
+    Win32Res::FileHandle file(::CreateFileW(Child(name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("cannot create a test file");
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-        if (!::WriteFile(file.handle, bytes.data() + done, chunk, &written, nullptr) ||
+        if (!::WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) ||
             written == 0) {
             throw std::runtime_error("cannot write a test file");
         }
