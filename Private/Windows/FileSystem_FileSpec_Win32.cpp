@@ -77,6 +77,9 @@ bool IsBadCharacter(std::size_t i, const std::wstring& path) {
 
 std::wstring FullPathName(const std::wstring& path, const std::wstring& reportedPath) {
     FileSystem_Win32::API& api = TheAPI();
+    // Some systems fail an empty path without setting an error (Wine does, for what is left of
+    // "\\?\"): without this, an earlier call's error would be reported instead.
+    ::SetLastError(ERROR_SUCCESS);
     DWORD needed = api.GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     for (;;) {
         if (needed == 0) {
@@ -212,6 +215,15 @@ FileSpec_Win32::NormalisedPath FileSpec_Win32::Normalise(const std::wstring& giv
     // Checked after the "\" is gone, so that "C:\a \" is refused like "C:\a " would be.
     if (path.back() == L' ') {
         RaiseInvalidPath(given);
+    }
+    // The full-path step need not drop every trailing dot of a folder name (Wine drops one:
+    // "a..\b" gives "a.\b", "...\b" gives "..\b"), so a component can still end in one. The OS
+    // could reach that name only through the prefix, and normalising the path again would
+    // change it: ParentFolder and MakeChild would name another item.
+    for (std::size_t i = result.root.size(); i < path.size(); ++i) {
+        if (path[i] == L'.' && (i + 1 == path.size() || path[i + 1] == L'\\')) {
+            RaiseInvalidPath(given);
+        }
     }
     result.path = std::move(path);
     return result;

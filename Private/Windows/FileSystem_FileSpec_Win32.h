@@ -153,7 +153,9 @@ public:
     //     InvalidFilePath. "\\server\share" names the share's root: its path gets the trailing
     //     "\" too, so it equals its root.
     //  5. A trailing "\" is removed unless the path is its root; a path that then ends in a
-    //     space is InvalidFilePath (the OS could reach such a name only through the prefix).
+    //     space, or has a component after the root that still ends in "." (the full-path step
+    //     need not drop every trailing dot of a folder name), is InvalidFilePath (the OS could
+    //     reach such a name only through the prefix).
     // Raises FileException (InvalidFilePath, or the OS error of GetFullPathNameW) for path as
     // given. Needs the API table. Touches no volume and no network.
     static NormalisedPath Normalise(const std::wstring& path);
