@@ -295,7 +295,10 @@ std::wstring HResultMessage(std::int32_t hr) {
         if (module.facility != facility) {
             continue;
         }
-        const Win32Res::Module library(::LoadLibraryW(module.name));
+        // Only the message table is wanted: as a data file no module code runs, and (under Wine)
+        // the load keeps no handles once freed.
+        const Win32Res::Module library(
+            ::LoadLibraryExW(module.name, nullptr, LOAD_LIBRARY_AS_DATAFILE));
         if (!library) {
             continue;
         }
