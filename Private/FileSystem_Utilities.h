@@ -61,7 +61,8 @@ void CopyFileByChannel(const FileSpec& target, const FileSpec& source, const Tic
 // fails for any reason, copies instead (CopyFile for a file, CopyFolder with recursive for a
 // folder) and removes the source only after the copy has succeeded completely. Reports 0.0,
 // the text "copying %0" and 1.0 at the end. Raises:
-//  - what the copy raises (the rename's failure is dropped); the source then stays;
+//  - what the copy raises (the rename's failure is dropped); the source then stays, and so
+//    does what a folder copy made before the failure (see CopyFolder);
 //  - AccessDenied for the source's path (no cause) when the source is neither file nor folder;
 //  - AccessDenied naming the first linked folder inside a source tree that had to be copied:
 //    the copy skips such links, so removing the source would lose them. The copied tree stays
@@ -83,7 +84,9 @@ void CreateFolderTree(const FileSpec& folder);
 // to is copied, and the copy goes on. The tickler receives one progress run per file. Raises
 // AccessDenied for the target's path (no cause), before anything is created, when the target
 // is the source or lies inside it (the copy would never end); otherwise what listing, creating
-// and copying raise.
+// and copying raise. A failure stops the copy (a full target volume raises VolumeFull): the
+// folders made and the files copied completely before it stay, the file being copied is
+// removed (see CopyFile).
 void CopyFolder(const FileSpec& target, const FileSpec& source, bool recursive,
                 const Tickler& tickler);
 

@@ -21,6 +21,9 @@ namespace FileSystem {
 // GetFileSpec, ReleaseToStdio, a Flush without ModeWrite and Read or Write of 0 bytes raise the
 // FileException of ERROR_INVALID_HANDLE (6), which maps to no kind. Internal-error
 // TalvenExceptions (code -2) name the source ".\Private\Windows\FileSystem_FileChannel_Win32".
+// One object may be used by several threads: every operation holds the channel's lock while it
+// uses the handle, so a Close on one thread lets an operation on another finish first, or makes
+// it raise the closed-channel FileException; the threads still share the one file position.
 class FileChannel_Win32 final : public FileChannel_IF {
 public:
     // Opens path (the form handed to the OS, long-path prefix included) with mode; file is
@@ -69,8 +72,10 @@ public:
     // Moves to position from the start of the file; past the end is allowed. A position above
     // 2^63 - 1 is refused by the OS and raises.
     void SetPosition(std::uint64_t position) override;
-    // Writes all count bytes (count 0 makes no OS call). A full disk raises VolumeFull; a short
-    // write without an OS error raises the internal-error TalvenException.
+    // Writes all count bytes (count 0 makes no OS call); when it returns, every byte is in the
+    // file. A full disk raises VolumeFull, also when part of the bytes still fitted (those stay
+    // written); an OS write that takes no bytes without an error raises the internal-error
+    // TalvenException.
     void Write(const void* buffer, std::size_t count) override;
 
 private:

@@ -7,6 +7,7 @@
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/TalvenWindows.h"
 #include "Private/Windows/Win32Handle.h"
+#include "support/CriticalSection.h"
 #include "support/TalvenException.h"
 
 #include <winioctl.h>
@@ -33,6 +34,13 @@ FileSystem_Win32::API& TheAPI() {
 std::map<VolumeInfo, CountedPtr<Volume_IF>>& VolumeTable() {
     static std::map<VolumeInfo, CountedPtr<Volume_IF>> table;
     return table;
+}
+
+// Every thread that makes a file spec looks its volume up; threads meeting a medium for the
+// first time together would otherwise both insert (or tear the map) and bind two objects.
+TalvenCriticalSection& VolumeTableLock() {
+    static TalvenCriticalSection lock;
+    return lock;
 }
 
 } // namespace
@@ -214,6 +222,7 @@ std::uint64_t Volume_Win32::MaxFileSizeFor(const std::wstring& fileSystemName) {
 }
 
 CountedPtr<Volume_IF> LookupVolume(const VolumeInfo& info, bool create) {
+    const TalvenAutoCriticalSection guard(&VolumeTableLock());
     std::map<VolumeInfo, CountedPtr<Volume_IF>>& table = VolumeTable();
     const auto found = table.find(info);
     if (found != table.end()) {
@@ -230,7 +239,10 @@ CountedPtr<Volume_IF> LookupVolume(const VolumeInfo& info, bool create) {
 void ClearVolumeTable() {
     // Swapped out first, so that volume destructors never run while the table is mid-change.
     std::map<VolumeInfo, CountedPtr<Volume_IF>> old;
-    old.swap(VolumeTable());
+    {
+        const TalvenAutoCriticalSection guard(&VolumeTableLock());
+        old.swap(VolumeTable());
+    }
 }
 
 } // namespace FileSystem

@@ -111,12 +111,12 @@ private:
 // The volume object the volume table holds for info. When there is none: with create, a new
 // Volume_Win32 made from a copy of info is entered and returned; without, the result is
 // empty. Because label and serial number are part of the key, another medium in the same
-// drive gets another object. Raises only std::bad_alloc. The table is not locked: lookups must
-// not race each other or ClearVolumeTable.
+// drive gets another object. Raises only std::bad_alloc. The table is locked, so threads may
+// look up at once; they get one object per medium.
 CountedPtr<Volume_IF> LookupVolume(const VolumeInfo& info, bool create);
 
-// Empties the volume table; objects still shared elsewhere live on. For the library's
-// shut-down. Never raises.
+// Empties the volume table (under its lock); objects still shared elsewhere live on. For the
+// library's shut-down. Never raises.
 void ClearVolumeTable();
 
 } // namespace FileSystem

@@ -1,0 +1,478 @@
+// Faults met in the middle of an operation: a volume that fills up during a folder copy and
+// during a channel write (the 1 MiB tmpfs drive Q: of tests/fixtures/util-tmpfs-drive.sh, root
+// only), a medium swapped between two operations (the optical drive T: of
+// tests/fixtures/setup-drives.sh), and a file held open without sharing while it is moved or its
+// tree deleted. Every fault is also checked for handles it fails to give back.
+// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
+// Volume.h if it came later.
+#include "Private/FileSpec.h"
+#include "Private/FileSystem_Utilities.h"
+#include "Private/FolderSpec.h"
+#include "Private/Volume.h"
+
+#include "Private/Windows/FileSystem_Utilities_Win32.h"
+#include "Private/Windows/FileSystem_Win32_Install.h"
+#include "Private/Windows/TalvenWindows.h"
+#include "Private/Windows/Win32Handle.h"
+#include "common/HandleLeakCheck.h"
+#include "common/TestFolder.h"
+#include "common/TestHelpers.h"
+#include "support/TalvenException.h"
+
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace FileSystem;
+
+namespace {
+
+const std::int32_t InternalError = TalvenException::InternalSoftwareError.id();
+
+std::string Narrow(const std::wstring& path) {
+    return TextConvert::Chars(FilePath(path).GetBytes());
+}
+
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadAll(const std::wstring& path) {
+    const Win32Res::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        return "<missing>";
+    }
+    std::string bytes;
+    std::vector<char> buffer(65536);
+    DWORD got = 0;
+    while (::ReadFile(file.Get(), buffer.data(), DWORD(buffer.size()), &got, nullptr) && got > 0) {
+        bytes.append(buffer.data(), got);
+    }
+    return bytes;
+}
+
+// The names in a folder, in the order the OS lists them.
+std::vector<std::wstring> Listing(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return names;
+}
+
+// The FileException f raises; a test failure when it raises none.
+template <class F>
+FileException CatchFileException(F&& f) {
+    try {
+        f();
+    } catch (const FileException& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no FileException";
+    return FileException(FileException::AccessDenied, ByteString());
+}
+
+std::uint32_t CauseNumber(const FileException& e) {
+    const auto* cause = dynamic_cast<SystemException::Win32*>(e.cause());
+    return cause ? cause->number() : 0;
+}
+
+// --- The full disk ------------------------------------------------------------------------
+
+const wchar_t* const TmpfsMarker = L"Q:\\.util-tmpfs";
+
+bool DriveUsable(const wchar_t* root) {
+    try {
+        return Exists(root) && !FileSpec(FilePath(root)).IsNull();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// A folder of this run on Q:, removed with its content at the end: other suites use the drive.
+class RunFolder {
+public:
+    RunFolder()
+        : path_(L"Q:\\faults-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                std::to_wstring(::GetTickCount())) {
+        ::CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~RunFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::wstring& Path() const { return path_; }
+    std::wstring Child(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+class FullDiskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FileSystem_Win32::Install();
+        if (!Exists(TmpfsMarker) || !DriveUsable(L"Q:\\")) {
+            GTEST_SKIP() << "no 1 MiB tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh, needs "
+                            "root)";
+        }
+        freeBefore = FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace();
+        run = std::make_unique<RunFolder>();
+    }
+    void TearDown() override {
+        if (run) {
+            run.reset();
+            // Everything this test put on Q: is gone again.
+            EXPECT_EQ(FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace(), freeBefore);
+        }
+    }
+
+    FileSpec Local(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }
+    FileSpec Remote(const std::wstring& name) const { return FileSpec(FilePath(run->Child(name))); }
+
+    TalvenTest::TestFolder dir;
+    std::unique_ptr<RunFolder> run;
+    std::uint64_t freeBefore = 0;
+};
+
+TEST_F(FullDiskTest, FolderCopyStopsWithVolumeFullKeepingOnlyWholeFiles) {
+    // Five files of 300,000 bytes: three fit into the MiB, the fourth fills it.
+    ::CreateDirectoryW(dir.Child(L"src").c_str(), nullptr);
+    for (char c = 'a'; c <= 'e'; ++c) {
+        dir.WriteFile(std::wstring(L"src\\") + wchar_t(c) + L".bin", std::string(300000, c));
+    }
+    const TalvenTest::HandleLeakCheck handles;
+    const FileException e =
+        CatchFileException([&] { CopyFolder(Remote(L"copy"), Local(L"src"), true, Tickler()); });
+    EXPECT_EQ(e.code(), FileException::VolumeFull.id()) << e.what();
+    handles.Expect("the failed folder copy");
+
+    // What stays is whole; the file the disk filled up on is gone.
+    const std::vector<std::wstring> copied = Listing(run->Child(L"copy"));
+    EXPECT_GE(copied.size(), 1u);
+    EXPECT_LT(copied.size(), 5u);
+    for (const std::wstring& name : copied) {
+        SCOPED_TRACE(Narrow(name));
+        EXPECT_EQ(ReadAll(run->Child(L"copy\\" + name)), ReadAll(dir.Child(L"src\\" + name)));
+    }
+}
+
+TEST_F(FullDiskTest, ChannelWriteRaisesVolumeFullAndNeverReportsAShortWrite) {
+    // Pieces that do not divide the MiB, so that one of them only partly fits; and one piece
+    // larger than the whole volume.
+    const std::size_t pieces[] = {300001, 2 << 20};
+    for (const std::size_t piece : pieces) {
+        SCOPED_TRACE(piece);
+        const std::wstring path = run->Child(L"fill.bin");
+        const TalvenTest::HandleLeakCheck handles;
+        const std::string data(piece, 'w');
+        std::uint64_t accepted = 0;
+        {
+            const FileChannel out =
+                FileSpec(FilePath(path)).OpenChannel(ModeWrite | ModeCreate | ModeTruncate);
+            const FileException e = CatchFileException([&] {
+                for (int i = 0; i < 8; ++i) {
+                    out.Write(data.data(), data.size());
+                    accepted += data.size();
+                    // A write that returns has put every byte in the file.
+                    ASSERT_EQ(out.GetPosition(), accepted);
+                }
+            });
+            EXPECT_EQ(e.code(), FileException::VolumeFull.id()) << e.what();
+            EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(path));
+            EXPECT_GE(out.GetEndOfFile(), accepted);
+            EXPECT_LT(accepted, std::uint64_t(1) << 20);
+        }
+        ASSERT_TRUE(::DeleteFileW(path.c_str()));
+        handles.Expect("the failed channel write");
+    }
+}
+
+// --- The swapped medium -------------------------------------------------------------------
+
+const wchar_t* const DriveT = L"T:\\";
+
+bool DriveTPresent() {
+    wchar_t label[256] = {};
+    return ::GetDriveTypeW(DriveT) == DRIVE_CDROM &&
+           ::GetVolumeInformationW(DriveT, label, 256, nullptr, nullptr, nullptr, nullptr, 0) &&
+           std::wstring(label) == L"TALVENCD";
+}
+
+DWORD SerialOfT() {
+    DWORD serial = 0;
+    ::GetVolumeInformationW(DriveT, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+    return serial;
+}
+
+// Wine's own mount-manager control for defining a drive letter (not part of Windows).
+constexpr DWORD DefineUnixDrive =
+    CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+struct UnixDrive {
+    ULONG size;
+    ULONG type;
+    ULONG fsType;
+    DWORD serial;
+    ULONGLONG unixDevice;
+    WCHAR letter;
+    USHORT mountPointOffset;
+    USHORT deviceOffset;
+    USHORT labelOffset;
+};
+
+// Puts a medium with the given serial number into T:. Wine reads a medium's serial number only
+// when a drive is defined, so T: is defined again through the mount manager from the folder
+// whose Linux path the fixture left in T:\.talven-unix-path. False when any step fails.
+bool SwapMediumOfT(DWORD serial) {
+    char hex[9] = {};
+    std::snprintf(hex, sizeof(hex), "%08lX", static_cast<unsigned long>(serial));
+    {
+        const Win32Res::FileHandle file(::CreateFileW(L"T:\\.windows-serial", GENERIC_WRITE, 0,
+                                                      nullptr, TRUNCATE_EXISTING, 0, nullptr));
+        DWORD written = 0;
+        if (!file || !::WriteFile(file.Get(), hex, 8, &written, nullptr) || written != 8) {
+            return false;
+        }
+    }
+    char mountPoint[4096] = {};
+    DWORD read = 0;
+    {
+        const Win32Res::FileHandle file(::CreateFileW(L"T:\\.talven-unix-path", GENERIC_READ,
+                                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                      nullptr));
+        if (!file || !::ReadFile(file.Get(), mountPoint, sizeof(mountPoint) - 1, &read, nullptr)) {
+            return false;
+        }
+    }
+    std::vector<char> request(sizeof(UnixDrive) + read + 1, '\0');
+    UnixDrive* drive = reinterpret_cast<UnixDrive*>(request.data());
+    drive->size = static_cast<ULONG>(request.size());
+    drive->type = DRIVE_CDROM;
+    drive->letter = L't';
+    drive->mountPointOffset = sizeof(UnixDrive);
+    std::memcpy(request.data() + sizeof(UnixDrive), mountPoint, read);
+    const Win32Res::FileHandle manager(
+        ::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD returned = 0;
+    return manager &&
+           ::DeviceIoControl(manager.Get(), DefineUnixDrive, request.data(),
+                             static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr) &&
+           SerialOfT() == serial;
+}
+
+// Puts the original medium back however the test ends.
+class MediumGuard {
+public:
+    MediumGuard() : original_(SerialOfT()) {}
+    ~MediumGuard() {
+        if (original_ != 0 && SerialOfT() != original_) {
+            EXPECT_TRUE(SwapMediumOfT(original_)) << "T: keeps the swapped medium";
+        }
+    }
+    MediumGuard(const MediumGuard&) = delete;
+    MediumGuard& operator=(const MediumGuard&) = delete;
+    DWORD Original() const { return original_; }
+
+private:
+    DWORD original_;
+};
+
+// VolumeTest covers the volume objects across a swap; this adds what a caller holding file
+// specs and Volume values sees, the serial numbers, and the handles of the swap.
+TEST(SwappedMedium, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
+    FileSystem_Win32::Install();
+    if (!DriveTPresent()) {
+        GTEST_SKIP() << "drive T: is not set up: run tests/fixtures/setup-drives.sh before the "
+                        "Wine server starts";
+    }
+    const DWORD original = SerialOfT();
+    const TalvenTest::HandleLeakCheck handles;
+    {
+        const MediumGuard guard;
+        const DWORD swapped = guard.Original() ^ 0x0000FF00u;
+        const FileSpec held{FilePath(L"T:\\.windows-label")};
+        const Volume old = held.GetVolume();
+        ASSERT_TRUE(held.IsPresent());
+        ASSERT_TRUE(old.IsMounted());
+        ASSERT_EQ(old.GetSerialNumber(), guard.Original());
+
+        ASSERT_TRUE(SwapMediumOfT(swapped));
+        EXPECT_FALSE(old.IsMounted());
+        EXPECT_FALSE(old.IsValid());
+        EXPECT_EQ(old.GetSerialNumber(), guard.Original()); // the record is never refreshed
+        EXPECT_TRUE(held.GetVolume() == old);               // a spec stays bound to its volume
+
+        const FileSpec fresh{FilePath(L"T:\\.windows-label")};
+        const Volume now = fresh.GetVolume();
+        EXPECT_FALSE(now == old);
+        EXPECT_EQ(now.GetSerialNumber(), swapped);
+        EXPECT_TRUE(now.IsMounted());
+        EXPECT_FALSE(fresh == held); // same path, other medium
+        EXPECT_TRUE(FileSpec(FilePath(L"T:\\")).GetVolume() == now);
+        // Nothing new can be made on the medium that left.
+        EXPECT_EQ(ErrorCode([&] { held.MakeChild(FilePath("x")); }), InternalError);
+        EXPECT_EQ(ErrorCode([&] { held.ParentFolder(); }), InternalError);
+    }
+    EXPECT_EQ(SerialOfT(), original) << "the original medium is back";
+    handles.Expect("the medium swap");
+}
+
+// --- A file held open without sharing -----------------------------------------------------
+
+class LockedFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { FileSystem_Win32::Install(); }
+
+    FileSpec At(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }
+    // Opened for writing without sharing: no one else may read, write or delete it.
+    FileChannel Lock(const std::wstring& name) const { return At(name).OpenChannel(ModeWrite); }
+
+    TalvenTest::TestFolder dir;
+};
+
+// Windows refuses the locked file with a sharing violation (32), Wine with 32 or access denied
+// (5); the error table makes both AccessDenied.
+void ExpectLockRefusal(const FileException& e) {
+    EXPECT_EQ(e.code(), FileException::AccessDenied.id()) << e.what();
+    const std::uint32_t number = CauseNumber(e);
+    EXPECT_TRUE(number == ERROR_SHARING_VIOLATION || number == ERROR_ACCESS_DENIED) << number;
+}
+
+TEST_F(LockedFileTest, MoveOfALockedFileFailsAndKeepsTheSource) {
+    std::unique_ptr<RunFolder> remote;
+    if (Exists(TmpfsMarker) && DriveUsable(L"Q:\\")) {
+        remote = std::make_unique<RunFolder>();
+    }
+    struct Case {
+        const char* name;
+        std::wstring target;
+    };
+    std::vector<Case> cases = {{"same volume", dir.Child(L"moved.txt")}};
+    if (remote) {
+        cases.push_back({"to Q:", remote->Child(L"moved.txt")});
+    }
+    dir.WriteFile(L"held.txt", "held data");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TalvenTest::HandleLeakCheck handles;
+        {
+            const FileChannel lock = Lock(L"held.txt");
+            ExpectLockRefusal(CatchFileException(
+                [&] { Move(FileSpec(FilePath(c.target)), At(L"held.txt"), Tickler()); }));
+            EXPECT_FALSE(Exists(c.target));
+        }
+        EXPECT_EQ(ReadAll(dir.Child(L"held.txt")), "held data");
+        handles.Expect("the refused move");
+    }
+}
+
+TEST_F(LockedFileTest, MoveOfAFolderHoldingALockedFileKeepsTheSourceWhole) {
+    std::unique_ptr<RunFolder> remote;
+    if (Exists(TmpfsMarker) && DriveUsable(L"Q:\\")) {
+        remote = std::make_unique<RunFolder>();
+    }
+    struct Case {
+        const char* name;
+        std::wstring target;
+    };
+    std::vector<Case> cases = {{"same volume", dir.Child(L"moved")}};
+    if (remote) {
+        cases.push_back({"to Q:", remote->Child(L"moved")});
+    }
+    const std::vector<std::wstring> files = {L"tree\\a.txt", L"tree\\sub\\held.txt",
+                                             L"tree\\sub\\z.txt"};
+    ::CreateDirectoryW(dir.Child(L"tree").c_str(), nullptr);
+    ::CreateDirectoryW(dir.Child(L"tree\\sub").c_str(), nullptr);
+    for (const std::wstring& file : files) {
+        dir.WriteFile(file, Narrow(file));
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TalvenTest::HandleLeakCheck handles;
+        bool moved = false;
+        {
+            const FileChannel lock = Lock(L"tree\\sub\\held.txt");
+            try {
+                Move(FileSpec(FilePath(c.target)), At(L"tree"), Tickler());
+                moved = true;
+            } catch (const FileException& e) {
+                ExpectLockRefusal(e);
+            }
+        }
+        if (moved) {
+            // Wine renames a folder with an open file inside (the Linux rename allows it);
+            // Windows refuses. Either way nothing is lost: the tree is whole at the target.
+            EXPECT_TRUE(UnderWine());
+            EXPECT_STREQ(c.name, "same volume");
+            for (const std::wstring& file : files) {
+                EXPECT_EQ(ReadAll(c.target + file.substr(4)), Narrow(file));
+            }
+            ASSERT_TRUE(::MoveFileW(c.target.c_str(), dir.Child(L"tree").c_str()));
+        } else {
+            // The source is whole. A copy to another volume keeps what it made before the
+            // failure, and the locked file is not among it.
+            for (const std::wstring& file : files) {
+                EXPECT_EQ(ReadAll(dir.Child(file)), Narrow(file));
+            }
+            EXPECT_FALSE(Exists(c.target + L"\\sub\\held.txt"));
+            std::error_code ignored;
+            std::filesystem::remove_all(c.target, ignored);
+        }
+        handles.Expect("the refused folder move");
+    }
+}
+
+TEST_F(LockedFileTest, DeleteTreeStopsAtTheLockedFileAndKeepsItsFolders) {
+    ::CreateDirectoryW(dir.Child(L"top").c_str(), nullptr);
+    ::CreateDirectoryW(dir.Child(L"top\\busy").c_str(), nullptr);
+    ::CreateDirectoryW(dir.Child(L"top\\other").c_str(), nullptr);
+    dir.WriteFile(L"top\\a.txt", "a");
+    dir.WriteFile(L"top\\m.txt", "m");
+    dir.WriteFile(L"top\\other\\o.txt", "o");
+    dir.WriteFile(L"top\\busy\\held.txt", "held");
+    const std::vector<std::wstring> order = Listing(dir.Child(L"top"));
+
+    const TalvenTest::HandleLeakCheck handles;
+    {
+        const FileChannel lock = Lock(L"top\\busy\\held.txt");
+        const FileException e = CatchFileException([&] { FolderSpec(At(L"top")).DeleteTree(); });
+        ExpectLockRefusal(e);
+        EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(dir.Child(L"top\\busy\\held.txt")));
+    }
+    handles.Expect("the refused tree deletion");
+
+    // The locked file and the folders above it stay. Of the rest, the entries listed before
+    // "busy" are deleted (whole, with their trees) and those after it are not reached.
+    EXPECT_EQ(ReadAll(dir.Child(L"top\\busy\\held.txt")), "held");
+    bool reached = false;
+    for (const std::wstring& name : order) {
+        SCOPED_TRACE(Narrow(name));
+        if (name == L"busy") {
+            reached = true;
+        } else {
+            EXPECT_EQ(Exists(dir.Child(L"top\\" + name)), reached);
+        }
+    }
+    EXPECT_NO_THROW(FolderSpec(At(L"top")).DeleteTree());
+    EXPECT_FALSE(Exists(dir.Child(L"top")));
+}
+
+} // namespace
