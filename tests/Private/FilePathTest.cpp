@@ -133,29 +133,14 @@ struct MatchCase {
 };
 
 TEST(FilePathTest, MatchesPatterns) {
+    // Case, folders before the name and multi-byte characters: what the exhaustive check below
+    // does not reach.
     const MatchCase cases[] = {
         {"notes.TXT", "*.txt", true, false},
-        {".txt", "*.txt", true, true},
         {"C:\\dir\\notes.txt", "*.txt", true, true},
         {"C:\\x.txt\\readme", "*.txt", false, false},
-        {"readme", "*", true, true},
-        {".", "*", true, true},
-        {"", "*", false, false},
-        {"abc", "abc*", false, false},
-        {"abcd", "abc*", true, true},
-        {"abc", "a?c", true, true},
-        {"a.c", "a?c", false, false},
-        {"README", "*.*", false, false},
-        {"a.b", "*.*", true, true},
-        {"xaybz", "x*y*z", true, true},
-        {"xyz", "x*y*z", true, true},
-        {"xaybzq", "x*y*z", false, false},
         {"ABC", "abc", true, false},
-        {"abc", "", false, false},
-        {"", "", true, true},
         {"C:\\dir\\", "", true, true},
-        {"a", "**", true, true},
-        {"a", "a**", false, false},
         // "?" takes one byte, so one two-byte character needs two of them.
         {"\xC3\xA9", "?", false, false},
         {"\xC3\xA9", "??", true, true},
@@ -187,7 +172,11 @@ TEST(FilePathTest, MatchingAgreesWithTheRuleOnEveryShortInput) {
         const FilePath patternPath = P(pattern.c_str());
         for (const std::string& name : names) {
             const bool expected = LiteralMatch(name, pattern);
-            if (P(name.c_str()).MatchesPattern(patternPath, true) != expected && ++failures < 10) {
+            const FilePath namePath = P(name.c_str());
+            // The names have no upper case, so both case rules must give the same answer.
+            if ((namePath.MatchesPattern(patternPath, true) != expected ||
+                 namePath.MatchesPattern(patternPath, false) != expected) &&
+                ++failures < 10) {
                 ADD_FAILURE() << "\"" << name << "\" ~ \"" << pattern << "\" should be "
                               << expected;
             }

@@ -68,8 +68,6 @@ TEST(TalvenException, FromCodeUsesRegisteredTextOrKeepsTheCode) {
     EXPECT_EQ(Text(unknown.message()), "unknown error: 12345");
 
     EXPECT_EQ(Text(exceptionFromCode(-13).message()), "unknown error: -13");
-    EXPECT_EQ(Text(exceptionFromCode(-10001).message()), "all files");
-    EXPECT_EQ(Text(exceptionFromCode(-10002).message()), "copying %0");
 }
 
 TEST(TalvenException, ConvertsStandardExceptions) {
@@ -267,20 +265,6 @@ TEST_F(StackWalkerHook, CalledByTheBuildingConstructorsOnly) {
     exceptionFromCode(-10005);
     exceptionFromCode(777);
     EXPECT_EQ(calls, 8);
-}
-
-TEST(StackWalker, DummyWhenNoneIsRegistered) {
-    StackWalker::StackWalker_IF& dummy = StackWalker::instance();
-    EXPECT_NE(dynamic_cast<StackWalker::DummyStackWalker*>(&dummy), nullptr);
-    EXPECT_EQ(&StackWalker::instance(), &dummy);
-
-    int calls = 0;
-    CountedPtr<StackWalker::StackWalker_IF> walker(new CountingWalker(&calls));
-    StackWalker::setInstance(walker);
-    EXPECT_EQ(&StackWalker::instance(), walker.Get());
-    StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>());
-    EXPECT_EQ(&StackWalker::instance(), &dummy);
-    EXPECT_EQ(walker.UseCount(), 1);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Tests of the Windows folder listing: search patterns, empty and full folders with the kind of
 // each entry, roots, failures at the start, the exhausted state, entries that cannot be named,
-// links, and the absence of handle leaks.
+// links, and when the search handle is let go.
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
 // Volume.h if it came later.
 #include "Private/FolderIterator.h"
@@ -82,13 +82,25 @@ TEST(FolderIteratorPattern, RootsGetNoSecondSeparator) {
     }
 }
 
-TEST_F(FolderIteratorTest, EmptyFolderListsNothing) {
+TEST_F(FolderIteratorTest, EmptyAndExhaustedListingsStayEmpty) {
     MakeFolder(L"empty");
-    FolderIterator_Win32 listing(Child(L"empty"));
+    FolderIterator_Win32 empty(Child(L"empty"));
     // Only "." and ".." were there: the search is over before the first Next.
-    EXPECT_FALSE(listing.IsListing());
-    EXPECT_TRUE(listing.Next().IsNull());
+    EXPECT_FALSE(empty.IsListing());
+    EXPECT_TRUE(empty.Next().IsNull());
     EXPECT_TRUE(FolderSpec(FilePath(folder.Child(L"empty"))).NewIterator().AtEnd());
+
+    MakeFolder(L"one");
+    folder.WriteFile(L"one\\only", "x");
+    FolderIterator_Win32 listing(Child(L"one"));
+    EXPECT_TRUE(listing.IsListing());
+    ASSERT_FALSE(listing.Next().IsNull());
+    // The last entry handed out ends the search.
+    EXPECT_FALSE(listing.IsListing());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(listing.Next().IsNull());
+        EXPECT_EQ(listing.LastEntryFlags(), 0u);
+    }
 }
 
 TEST_F(FolderIteratorTest, ListsEachEntryOnceAsAFullSpecificationWithItsKind) {
@@ -114,28 +126,6 @@ TEST_F(FolderIteratorTest, ListsEachEntryOnceAsAFullSpecificationWithItsKind) {
         {"B.TXT", 0}, {"a.txt", 0}, {"d1", EntryFolder}, {"d2", EntryFolder}, {"ro", 0}};
     EXPECT_EQ(entries, expected);
     EXPECT_EQ(listing.LastEntryFlags(), 0u);
-
-    // The portable walk sees the same entries and kinds.
-    std::map<std::string, EntryFlags> walked;
-    for (FolderIterator it = FolderSpec(FilePath(folder.Path())).NewIterator(); !it.AtEnd();
-         it.Advance()) {
-        walked[Narrow(it.Current().GetName())] =
-            (it.CurrentIsFolder() ? EntryFolder : 0) | (it.CurrentIsLink() ? EntryLink : 0);
-    }
-    EXPECT_EQ(walked, expected);
-}
-
-TEST_F(FolderIteratorTest, NextAfterTheEndStaysEmpty) {
-    folder.WriteFile(L"only", "x");
-    FolderIterator_Win32 listing(Win32(folder.Path()));
-    EXPECT_TRUE(listing.IsListing());
-    ASSERT_FALSE(listing.Next().IsNull());
-    // The last entry handed out ends the search.
-    EXPECT_FALSE(listing.IsListing());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(listing.Next().IsNull());
-        EXPECT_EQ(listing.LastEntryFlags(), 0u);
-    }
 }
 
 TEST_F(FolderIteratorTest, FailuresToStartRaiseAtOnceWithTheFoldersPath) {
@@ -247,13 +237,11 @@ TEST_F(FolderIteratorTest, LinksAreReportedFromTheListing) {
     EXPECT_FALSE(IsLink(FileSpec(FilePath(std::wstring(SharedLinks) + L"\\outside"))));
 }
 
-TEST_F(FolderIteratorTest, NoHandleIsLeftOpenByListings) {
-    MakeFolder(L"d");
-    for (int i = 0; i < 5; ++i) {
+TEST_F(FolderIteratorTest, TheSearchIsLetGoAtTheEndOrWhenTheListingIsAbandoned) {
+    for (int i = 0; i < 3; ++i) {
         folder.WriteFile(L"f" + std::to_wstring(i), "x");
     }
     const FolderSpec spec(FilePath(folder.Path()));
-    const FolderSpec missing(FilePath(folder.Child(L"missing")));
     const long before = TalvenTest::ProcessHandleCount();
     ASSERT_GE(before, 0);
     {
@@ -265,22 +253,11 @@ TEST_F(FolderIteratorTest, NoHandleIsLeftOpenByListings) {
         }
         EXPECT_EQ(TalvenTest::ProcessHandleCount(), before);
     }
-    for (int round = 0; round < 50; ++round) {
-        for (FolderIterator it = spec.NewIterator(); !it.AtEnd(); it.Advance()) {
-        }
-        {
-            // Abandoned after the first entry, and right after the start.
-            FolderIterator it = spec.NewIterator();
-            it.Advance();
-            FolderIterator_Win32 listing(Win32(folder.Path()));
-        }
-        EXPECT_THROW(missing.NewIterator(), FileException);
-        {
-            // A tree removal lists every folder it empties.
-            FolderSpec(FilePath(folder.Child(L"d"))).DeleteTree();
-            MakeFolder(L"d");
-            folder.WriteFile(L"d\\x", "x");
-        }
+    {
+        // Abandoned after the first entry, and right after the start.
+        FolderIterator it = spec.NewIterator();
+        it.Advance();
+        FolderIterator_Win32 listing(Win32(folder.Path()));
     }
     EXPECT_EQ(TalvenTest::ProcessHandleCount(), before);
 }

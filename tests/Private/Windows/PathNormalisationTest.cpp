@@ -62,7 +62,6 @@ const Refused refusedPaths[] = {
     {L"C:\\a\x01"
      L"b",
      "a character below 0x20"},
-    {L"C:\\a\tb", "a tab"},
     {L"C:\\a\x1f", "0x1F at the end"},
     {L"C:\\a\\\\b", "a doubled separator"},
     {L"C:/a//b", "a doubled separator written with slashes"},
@@ -113,6 +112,7 @@ struct Accepted {
 const Accepted acceptedPaths[] = {
     {L"C:/dir/", L"C:\\dir", L"C:\\", false, L"\\\\?\\C:\\dir"},
     {L"C:\\", L"C:\\", L"C:\\", false, L"\\\\?\\C:\\"},
+    {L"c:\\x", L"C:\\x", L"C:\\", false, L"\\\\?\\C:\\x"}, // the drive letter upper-cased
     {L"C:/", L"C:\\", L"C:\\", false, L"\\\\?\\C:\\"},
     {L"\\\\?\\C:\\dir", L"C:\\dir", L"C:\\", false, L"\\\\?\\C:\\dir"},
     {L"C:\\a\\.\\b\\..\\c", L"C:\\a\\c", L"C:\\", false, L"\\\\?\\C:\\a\\c"},
@@ -148,29 +148,19 @@ TEST_F(PathNormalisationTest, AcceptedFormsGiveTheirPathRootAndLongPath) {
     }
 }
 
-TEST_F(PathNormalisationTest, ALowerCaseDriveLetterIsAcceptedAndUpperCased) {
-    const FileSpec_Win32::NormalisedPath result = FileSpec_Win32::Normalise(L"c:\\x");
-    EXPECT_EQ(Narrow(result.path), "C:\\x");
-    EXPECT_EQ(Narrow(result.root), "C:\\");
-    // One volume object and equal specs, whatever the spelling of the drive.
-    const auto lower = Make(L"c:/Dir/x");
-    const auto upper = Make(L"C:\\dir\\X");
-    EXPECT_FALSE(lower->IsRoot());
-    EXPECT_EQ(lower->GetVolume().Get(), upper->GetVolume().Get());
-    EXPECT_TRUE(lower->IsEqualTo(upper));
-    EXPECT_TRUE(Make(L"c:\\")->IsRoot());
-}
-
-TEST_F(PathNormalisationTest, ObjectsOnDrivesKeepTheNormalisedForm) {
-    const auto root = Make(L"C:/");
-    EXPECT_TRUE(root->IsRoot());
-    EXPECT_EQ(Narrow(root->GetNativePath()), "\\\\?\\C:\\");
+TEST_F(PathNormalisationTest, ObjectsKeepTheNormalisedFormAndShareTheDrivesVolume) {
     const auto dir = Make(folder.Path() + L"/sub/");
     EXPECT_EQ(Narrow(Win32(dir).Path()), Narrow(folder.Child(L"sub")));
     EXPECT_EQ(Narrow(Win32(dir).Root()), "C:\\");
     EXPECT_FALSE(Win32(dir).IsUnc());
     EXPECT_FALSE(dir->IsRoot());
     EXPECT_EQ(Narrow(dir->GetNativePath()), Narrow(L"\\\\?\\" + folder.Child(L"sub")));
+    // One volume object and equal specs, whatever the spelling of the drive.
+    const auto lower = Make(L"c:/Dir/x");
+    const auto upper = Make(L"C:\\dir\\X");
+    EXPECT_EQ(lower->GetVolume().Get(), upper->GetVolume().Get());
+    EXPECT_TRUE(lower->IsEqualTo(upper));
+    EXPECT_TRUE(Make(L"c:\\")->IsRoot());
 }
 
 TEST_F(PathNormalisationTest, UncPathsNeedTheirServer) {
