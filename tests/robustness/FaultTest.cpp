@@ -14,23 +14,25 @@
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "Private/Windows/TalvenWindows.h"
 #include "Private/Windows/Win32Handle.h"
+#include "Private/Windows/UtilitiesTestSupport.h"
 #include "common/HandleLeakCheck.h"
+#include "common/TestDrives.h"
 #include "common/TestFolder.h"
 #include "common/TestHelpers.h"
 #include "support/TalvenException.h"
 
-#include <winioctl.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 using namespace FileSystem;
+using namespace TalvenTest;
+using UtilitiesTest::CatchFileException;
+using UtilitiesTest::Exists;
+using UtilitiesTest::ReadAll;
 
 namespace {
 
@@ -40,31 +42,12 @@ std::string Narrow(const std::wstring& path) {
     return TextConvert::Chars(FilePath(path).GetBytes());
 }
 
-bool Exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadAll(const std::wstring& path) {
-    const Win32Res::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) {
-        return "<missing>";
-    }
-    std::string bytes;
-    std::vector<char> buffer(65536);
-    DWORD got = 0;
-    while (::ReadFile(file.Get(), buffer.data(), DWORD(buffer.size()), &got, nullptr) && got > 0) {
-        bytes.append(buffer.data(), got);
-    }
-    return bytes;
-}
-
 // The names in a folder, in the order the OS lists them.
 std::vector<std::wstring> Listing(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
-    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    const Win32Res::FindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find.IsValid()) {
         return names;
     }
     do {
@@ -72,21 +55,8 @@ std::vector<std::wstring> Listing(const std::wstring& folder) {
         if (name != L"." && name != L"..") {
             names.push_back(name);
         }
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.Get(), &data));
     return names;
-}
-
-// The FileException f raises; a test failure when it raises none.
-template <class F>
-FileException CatchFileException(F&& f) {
-    try {
-        f();
-    } catch (const FileException& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no FileException";
-    return FileException(FileException::AccessDenied, ByteString());
 }
 
 std::uint32_t CauseNumber(const FileException& e) {
@@ -96,45 +66,16 @@ std::uint32_t CauseNumber(const FileException& e) {
 
 // --- The full disk ------------------------------------------------------------------------
 
-const wchar_t* const TmpfsMarker = L"Q:\\.util-tmpfs";
-
-bool DriveUsable(const wchar_t* root) {
-    try {
-        return Exists(root) && !FileSpec(FilePath(root)).IsNull();
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// A folder of this run on Q:, removed with its content at the end: other suites use the drive.
-class RunFolder {
-public:
-    RunFolder()
-        : path_(L"Q:\\faults-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(::GetTickCount())) {
-        ::CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~RunFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::wstring& Path() const { return path_; }
-    std::wstring Child(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
-
 class FullDiskTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FileSystem_Win32::Install();
-        if (!Exists(TmpfsMarker) || !DriveUsable(L"Q:\\")) {
+        if (!TmpfsDriveUsable()) {
             GTEST_SKIP() << "no 1 MiB tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh, needs "
                             "root)";
         }
         freeBefore = FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace();
-        run = std::make_unique<RunFolder>();
+        run = std::make_unique<RunFolder>(L"faults");
     }
     void TearDown() override {
         if (run) {
@@ -207,94 +148,6 @@ TEST_F(FullDiskTest, ChannelWriteRaisesVolumeFullAndNeverReportsAShortWrite) {
 
 // --- The swapped medium -------------------------------------------------------------------
 
-const wchar_t* const DriveT = L"T:\\";
-
-bool DriveTPresent() {
-    wchar_t label[256] = {};
-    return ::GetDriveTypeW(DriveT) == DRIVE_CDROM &&
-           ::GetVolumeInformationW(DriveT, label, 256, nullptr, nullptr, nullptr, nullptr, 0) &&
-           std::wstring(label) == L"TALVENCD";
-}
-
-DWORD SerialOfT() {
-    DWORD serial = 0;
-    ::GetVolumeInformationW(DriveT, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
-    return serial;
-}
-
-// Wine's own mount-manager control for defining a drive letter (not part of Windows).
-constexpr DWORD DefineUnixDrive =
-    CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-struct UnixDrive {
-    ULONG size;
-    ULONG type;
-    ULONG fsType;
-    DWORD serial;
-    ULONGLONG unixDevice;
-    WCHAR letter;
-    USHORT mountPointOffset;
-    USHORT deviceOffset;
-    USHORT labelOffset;
-};
-
-// Puts a medium with the given serial number into T:. Wine reads a medium's serial number only
-// when a drive is defined, so T: is defined again through the mount manager from the folder
-// whose Linux path the fixture left in T:\.talven-unix-path. False when any step fails.
-bool SwapMediumOfT(DWORD serial) {
-    char hex[9] = {};
-    std::snprintf(hex, sizeof(hex), "%08lX", static_cast<unsigned long>(serial));
-    {
-        const Win32Res::FileHandle file(::CreateFileW(L"T:\\.windows-serial", GENERIC_WRITE, 0,
-                                                      nullptr, TRUNCATE_EXISTING, 0, nullptr));
-        DWORD written = 0;
-        if (!file || !::WriteFile(file.Get(), hex, 8, &written, nullptr) || written != 8) {
-            return false;
-        }
-    }
-    char mountPoint[4096] = {};
-    DWORD read = 0;
-    {
-        const Win32Res::FileHandle file(::CreateFileW(L"T:\\.talven-unix-path", GENERIC_READ,
-                                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                                      nullptr));
-        if (!file || !::ReadFile(file.Get(), mountPoint, sizeof(mountPoint) - 1, &read, nullptr)) {
-            return false;
-        }
-    }
-    std::vector<char> request(sizeof(UnixDrive) + read + 1, '\0');
-    UnixDrive* drive = reinterpret_cast<UnixDrive*>(request.data());
-    drive->size = static_cast<ULONG>(request.size());
-    drive->type = DRIVE_CDROM;
-    drive->letter = L't';
-    drive->mountPointOffset = sizeof(UnixDrive);
-    std::memcpy(request.data() + sizeof(UnixDrive), mountPoint, read);
-    const Win32Res::FileHandle manager(
-        ::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    DWORD returned = 0;
-    return manager &&
-           ::DeviceIoControl(manager.Get(), DefineUnixDrive, request.data(),
-                             static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr) &&
-           SerialOfT() == serial;
-}
-
-// Puts the original medium back however the test ends.
-class MediumGuard {
-public:
-    MediumGuard() : original_(SerialOfT()) {}
-    ~MediumGuard() {
-        if (original_ != 0 && SerialOfT() != original_) {
-            EXPECT_TRUE(SwapMediumOfT(original_)) << "T: keeps the swapped medium";
-        }
-    }
-    MediumGuard(const MediumGuard&) = delete;
-    MediumGuard& operator=(const MediumGuard&) = delete;
-    DWORD Original() const { return original_; }
-
-private:
-    DWORD original_;
-};
-
 // VolumeTest covers the volume objects across a swap; this adds what a caller holding file
 // specs and Volume values sees, the serial numbers, and the handles of the swap.
 TEST(SwappedMedium, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
@@ -345,7 +198,22 @@ protected:
     // Opened for writing without sharing: no one else may read, write or delete it.
     FileChannel Lock(const std::wstring& name) const { return At(name).OpenChannel(ModeWrite); }
 
+    // Where a move may go: name in this test's folder, and on Q: when the drive is there.
+    struct Target {
+        const char* name;
+        std::wstring target;
+    };
+    std::vector<Target> Targets(const std::wstring& name) {
+        std::vector<Target> targets = {{"same volume", dir.Child(name)}};
+        if (TmpfsDriveUsable()) {
+            remote = std::make_unique<RunFolder>(L"faults");
+            targets.push_back({"to Q:", remote->Child(name)});
+        }
+        return targets;
+    }
+
     TalvenTest::TestFolder dir;
+    std::unique_ptr<RunFolder> remote;
 };
 
 // Windows refuses the locked file with a sharing violation (32), Wine with 32 or access denied
@@ -357,20 +225,9 @@ void ExpectLockRefusal(const FileException& e) {
 }
 
 TEST_F(LockedFileTest, MoveOfALockedFileFailsAndKeepsTheSource) {
-    std::unique_ptr<RunFolder> remote;
-    if (Exists(TmpfsMarker) && DriveUsable(L"Q:\\")) {
-        remote = std::make_unique<RunFolder>();
-    }
-    struct Case {
-        const char* name;
-        std::wstring target;
-    };
-    std::vector<Case> cases = {{"same volume", dir.Child(L"moved.txt")}};
-    if (remote) {
-        cases.push_back({"to Q:", remote->Child(L"moved.txt")});
-    }
+    const std::vector<Target> cases = Targets(L"moved.txt");
     dir.WriteFile(L"held.txt", "held data");
-    for (const Case& c : cases) {
+    for (const Target& c : cases) {
         SCOPED_TRACE(c.name);
         const TalvenTest::HandleLeakCheck handles;
         {
@@ -385,18 +242,7 @@ TEST_F(LockedFileTest, MoveOfALockedFileFailsAndKeepsTheSource) {
 }
 
 TEST_F(LockedFileTest, MoveOfAFolderHoldingALockedFileKeepsTheSourceWhole) {
-    std::unique_ptr<RunFolder> remote;
-    if (Exists(TmpfsMarker) && DriveUsable(L"Q:\\")) {
-        remote = std::make_unique<RunFolder>();
-    }
-    struct Case {
-        const char* name;
-        std::wstring target;
-    };
-    std::vector<Case> cases = {{"same volume", dir.Child(L"moved")}};
-    if (remote) {
-        cases.push_back({"to Q:", remote->Child(L"moved")});
-    }
+    const std::vector<Target> cases = Targets(L"moved");
     const std::vector<std::wstring> files = {L"tree\\a.txt", L"tree\\sub\\held.txt",
                                              L"tree\\sub\\z.txt"};
     ::CreateDirectoryW(dir.Child(L"tree").c_str(), nullptr);
@@ -404,7 +250,7 @@ TEST_F(LockedFileTest, MoveOfAFolderHoldingALockedFileKeepsTheSourceWhole) {
     for (const std::wstring& file : files) {
         dir.WriteFile(file, Narrow(file));
     }
-    for (const Case& c : cases) {
+    for (const Target& c : cases) {
         SCOPED_TRACE(c.name);
         const TalvenTest::HandleLeakCheck handles;
         bool moved = false;

@@ -9,58 +9,29 @@
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "UtilitiesTestSupport.h"
+#include "common/TestDrives.h"
 #include "common/TestFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
 using namespace FileSystem;
 using namespace UtilitiesTest;
+using namespace TalvenTest;
 
 namespace {
-
-const wchar_t* const TmpfsMarker = L"Q:\\.util-tmpfs";
-
-// Whether the drive exists and the library can bind its volume (Wine's mount manager knows a
-// new drive letter only after the prefix's server has restarted).
-bool DriveUsable(const wchar_t* root) {
-    try {
-        return Exists(root) && !FileSpec(FilePath(root)).IsNull();
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// A folder of this run on Q:, removed with its content at the end.
-class RunFolder {
-public:
-    RunFolder()
-        : path_(L"Q:\\run-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(::GetTickCount())) {
-        ::CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~RunFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::wstring Child(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
 
 class CrossVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FileSystem_Win32::Install();
-        if (!Exists(TmpfsMarker) || !DriveUsable(L"Q:\\")) {
+        if (!TmpfsDriveUsable()) {
             GTEST_SKIP() << "no 1 MiB tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh, needs "
                             "root)";
         }
-        run = std::make_unique<RunFolder>();
+        run = std::make_unique<RunFolder>(L"run");
     }
 
     FileSpec Local(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }

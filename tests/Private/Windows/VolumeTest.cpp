@@ -13,19 +13,18 @@
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "Private/Windows/TalvenWindows.h"
 #include "Private/Windows/Win32Handle.h"
+#include "common/TestDrives.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
 
-#include <winioctl.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 using namespace FileSystem;
+using namespace TalvenTest;
 
 namespace {
 
@@ -168,75 +167,6 @@ TEST_F(VolumeTest, ClearingTheTableGivesNewSpecsNewVolumes) {
 
 // --- The optical drive T: ---------------------------------------------------------------
 
-const wchar_t* const DriveT = L"T:\\";
-
-bool DriveTPresent() {
-    wchar_t label[256] = {};
-    return ::GetDriveTypeW(DriveT) == DRIVE_CDROM &&
-           ::GetVolumeInformationW(DriveT, label, 256, nullptr, nullptr, nullptr, nullptr, 0) &&
-           std::wstring(label) == L"TALVENCD";
-}
-
-DWORD SerialOfT() {
-    DWORD serial = 0;
-    ::GetVolumeInformationW(DriveT, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
-    return serial;
-}
-
-// Wine's own mount-manager control for defining a drive letter (not part of Windows).
-constexpr DWORD DefineUnixDrive =
-    CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-struct UnixDrive {
-    ULONG size;
-    ULONG type;
-    ULONG fsType;
-    DWORD serial;
-    ULONGLONG unixDevice;
-    WCHAR letter;
-    USHORT mountPointOffset;
-    USHORT deviceOffset;
-    USHORT labelOffset;
-};
-
-// Puts a medium with another serial number into T:. Wine reads a medium's label and serial
-// number only when a drive is defined, so the drive is defined again through Wine's mount
-// manager, from the folder whose Linux path the fixture left in T:\.talven-unix-path.
-void SwapMediumOfT(DWORD serial) {
-    char hex[9] = {};
-    std::snprintf(hex, sizeof(hex), "%08lX", static_cast<unsigned long>(serial));
-    Win32Res::FileHandle file(::CreateFileW(L"T:\\.windows-serial", GENERIC_WRITE, 0, nullptr,
-                                            TRUNCATE_EXISTING, 0, nullptr));
-    ASSERT_TRUE(file);
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file.Get(), hex, 8, &written, nullptr));
-    file.Reset();
-
-    Win32Res::FileHandle pathFile(::CreateFileW(L"T:\\.talven-unix-path", GENERIC_READ,
-                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                                nullptr));
-    ASSERT_TRUE(pathFile);
-    char mountPoint[4096] = {};
-    DWORD read = 0;
-    ASSERT_TRUE(::ReadFile(pathFile.Get(), mountPoint, sizeof(mountPoint) - 1, &read, nullptr));
-
-    std::vector<char> request(sizeof(UnixDrive) + read + 1, '\0');
-    UnixDrive* drive = reinterpret_cast<UnixDrive*>(request.data());
-    drive->size = static_cast<ULONG>(request.size());
-    drive->type = DRIVE_CDROM;
-    drive->letter = L't';
-    drive->mountPointOffset = sizeof(UnixDrive);
-    std::memcpy(request.data() + sizeof(UnixDrive), mountPoint, read);
-    Win32Res::FileHandle manager(
-        ::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(manager);
-    DWORD returned = 0;
-    ASSERT_TRUE(::DeviceIoControl(manager.Get(), DefineUnixDrive, request.data(),
-                                  static_cast<DWORD>(request.size()), nullptr, 0, &returned,
-                                  nullptr));
-    ASSERT_EQ(SerialOfT(), serial);
-}
-
 class OpticalDriveTest : public VolumeTest {
 protected:
     void SetUp() override {
@@ -245,14 +175,12 @@ protected:
             GTEST_SKIP() << "drive T: is not set up: run tests/fixtures/setup-drives.sh "
                             "before the Wine server starts";
         }
-        originalSerial = SerialOfT();
+        medium = std::make_unique<TalvenTest::MediumGuard>();
+        originalSerial = medium->Original();
     }
-    void TearDown() override {
-        if (originalSerial != 0 && SerialOfT() != originalSerial) {
-            SwapMediumOfT(originalSerial);
-        }
-    }
+    void TearDown() override { medium.reset(); }
 
+    std::unique_ptr<TalvenTest::MediumGuard> medium;
     DWORD originalSerial = 0;
 };
 
@@ -282,7 +210,7 @@ TEST_F(OpticalDriveTest, ASwappedMediumIsAnotherVolume) {
     const VolumePtr first = before->GetVolume();
     ASSERT_TRUE(first->IsMounted());
 
-    SwapMediumOfT(originalSerial ^ 0x00FF0000u);
+    ASSERT_TRUE(SwapMediumOfT(originalSerial ^ 0x00FF0000u));
     EXPECT_FALSE(first->IsMounted());
     EXPECT_FALSE(first->IsValid());
     const Spec after = Make(L"T:\\a");
@@ -295,7 +223,7 @@ TEST_F(OpticalDriveTest, ASwappedMediumIsAnotherVolume) {
     EXPECT_EQ(ErrorCode([&] { first->GetAsFolder(first); }), InternalError);
 
     // The first medium back: its volume object is found again.
-    SwapMediumOfT(originalSerial);
+    ASSERT_TRUE(SwapMediumOfT(originalSerial));
     EXPECT_TRUE(first->IsMounted());
     EXPECT_FALSE(second->IsMounted());
     EXPECT_EQ(Make(L"T:\\b")->GetVolume().Get(), first.Get());
