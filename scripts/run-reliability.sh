@@ -4,12 +4,14 @@
 # output of each suite is kept in .build/x86_64/reliability/<suite>.log.
 # Usage: run-reliability.sh [suite...]   (default: all of them; e.g. run-reliability.sh
 # robustness_ScaleTest). The long-mode sizes may be overridden from the environment:
-# TALVEN_ROBUSTNESS_CASES (100000), TALVEN_STRESS_SECONDS (60), TALVEN_SCALE_FILES (100000).
+# TALVEN_ROBUSTNESS_CASES (cases per harness: 100000 for paths and SQL, 500000 for language
+# files, 5000000 for patterns and date-times, which cost microseconds each),
+# TALVEN_STRESS_SECONDS (60), TALVEN_SCALE_FILES (100000).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 trap talven_stop_wine EXIT
 
-export TALVEN_ROBUSTNESS_CASES="${TALVEN_ROBUSTNESS_CASES:-100000}"
+cases="${TALVEN_ROBUSTNESS_CASES:-}"
 export TALVEN_STRESS_SECONDS="${TALVEN_STRESS_SECONDS:-60}"
 export TALVEN_SCALE_FILES="${TALVEN_SCALE_FILES:-100000}"
 
@@ -39,10 +41,16 @@ done
 
 logs="$dir/reliability"
 mkdir -p "$logs"
-echo "long mode: TALVEN_ROBUSTNESS_CASES=$TALVEN_ROBUSTNESS_CASES" \
+echo "long mode: TALVEN_ROBUSTNESS_CASES=${cases:-per harness}" \
     "TALVEN_STRESS_SECONDS=$TALVEN_STRESS_SECONDS TALVEN_SCALE_FILES=$TALVEN_SCALE_FILES"
 failed=()
 for suite in "${suites[@]}"; do
+    case "$suite" in
+    robustness_PatternFuzzTest | robustness_DateTimeFuzzTest) default=5000000 ;;
+    robustness_LanguageFuzzTest) default=500000 ;;
+    *) default=100000 ;;
+    esac
+    export TALVEN_ROBUSTNESS_CASES="${cases:-$default}"
     echo
     echo "=== $suite"
     log="$logs/$suite.log"
