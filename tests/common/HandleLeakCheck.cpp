@@ -4,6 +4,7 @@
 #include "common/HandleCount.h"
 
 #include "Private/Windows/TalvenWindows.h"
+#include "Private/Windows/Win32Handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -25,24 +26,23 @@ constexpr DWORD SettleMilliseconds = 10;
 // Writes a shortcut to folder into folder, resolves it and deletes it: the shell keeps state
 // after the first resolution. COM must be initialised on the calling thread.
 void ResolveShortcut(const std::wstring& folder) {
-    IShellLinkW* link = nullptr;
+    Win32Res::ComPtr<IShellLinkW> link;
     if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&link)))) {
+                                  link.PutVoid()))) {
         return;
     }
-    IPersistFile* file = nullptr;
+    Win32Res::ComPtr<IPersistFile> file;
     const std::wstring path =
         folder + L"talven-warmup-" + std::to_wstring(::GetCurrentProcessId()) + L".lnk";
     if (SUCCEEDED(link->SetPath(folder.c_str())) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.PutVoid()))) {
         if (SUCCEEDED(file->Save(path.c_str(), TRUE)) &&
             SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
             link->Resolve(nullptr, SLR_NO_UI | SLR_ANY_MATCH);
         }
-        file->Release();
+        file.Reset();
         ::DeleteFileW(path.c_str());
     }
-    link->Release();
 }
 
 // The OS paths every file-system suite takes, once, so that what the OS keeps after their
@@ -63,16 +63,14 @@ void WarmUp() {
     }
     if (!folder.empty()) {
         WIN32_FIND_DATAW data;
-        const HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            ::FindClose(find);
-        }
+        const Win32Res::FindHandle listed(::FindFirstFileW((folder + L"*").c_str(), &data));
         const std::wstring file =
             folder + L"talven-warmup-" + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-        const HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle);
+        Win32Res::FileHandle handle(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
+        if (handle) {
+            handle.Reset();
             ::DeleteFileW(file.c_str());
         }
     }

@@ -11,6 +11,7 @@
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "Private/Windows/TalvenWindows.h"
+#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
 
@@ -135,10 +136,11 @@ TEST_F(FileChannelTest, FolderOrReadOnlyFileOpenedForWritingIsAccessDenied) {
     EXPECT_EQ(OpenError(L"locked.txt", ModeRead), 0);
     // Wine run by root lets anyone write a read-only file, as the Unix permissions it maps the
     // attribute to do not bind root.
-    const HANDLE probe = ::CreateFileW(folder.Child(L"locked.txt").c_str(), GENERIC_WRITE, 0,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(probe);
+    Win32Res::FileHandle probe(::CreateFileW(folder.Child(L"locked.txt").c_str(), GENERIC_WRITE, 0,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                             nullptr));
+    if (probe) {
+        probe.Reset();
         GTEST_SKIP() << "this system lets the read-only file be opened for writing";
     }
     EXPECT_EQ(OpenError(L"locked.txt", ModeWrite), FileException::AccessDenied.id());

@@ -9,6 +9,7 @@
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "Private/Windows/TalvenWindows.h"
+#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/ByteString.h"
 #include "support/TalvenException.h"
@@ -245,9 +246,8 @@ TEST_F(PathNormalisationTest, NamesOutsideAsciiSurviveTheRoundTrip) {
         impl->Create();
         // The name on disk is the name given, code unit for code unit.
         WIN32_FIND_DATAW found = {};
-        const HANDLE find = ::FindFirstFileW(TextConvert::Utf8ToWide(path).c_str(), &found);
-        ASSERT_NE(find, INVALID_HANDLE_VALUE);
-        ::FindClose(find);
+        ASSERT_TRUE(
+            Win32Res::FindHandle(::FindFirstFileW(TextConvert::Utf8ToWide(path).c_str(), &found)));
         EXPECT_EQ(TextConvert::WideToUtf8(found.cFileName), TextConvert::Bytes(name));
         EXPECT_TRUE(spec.IsPresent());
         spec.Delete();
