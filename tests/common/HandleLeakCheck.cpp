@@ -99,9 +99,8 @@ void WarmUp() {
     for (int i = 0; i < 4; ++i) {
         loaders.emplace_back([] {
             for (int n = 0; n < 200; ++n) {
-                const HMODULE module = ::LoadLibraryA("kernel32.dll");
-                ::GetProcAddress(module, "GetTickCount");
-                ::FreeLibrary(module);
+                const Win32Res::Module module(::LoadLibraryA("kernel32.dll"));
+                ::GetProcAddress(module.Get(), "GetTickCount");
             }
         });
     }
