@@ -4,6 +4,7 @@
 #include "Private/Windows/FileSystem_Win32_Binding.h"
 #include "Private/Windows/TalvenWindows.h"
 #include "Private/Windows/Win32Handle.h"
+#include "common/HandleLeakCheck.h"
 #include "common/TestFolder.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,8 @@ struct StringLength {
     static constexpr Library Lib = Library::Kernel32;
     static constexpr Failure OnFailure = Failure::Zero;
 };
+// The same, for a warm-up race before the race under test.
+struct StringLengthWarmUp : StringLength {};
 
 class ApiBindingTest : public ::testing::Test {
 protected:
@@ -141,8 +144,9 @@ TEST(ApiBindingMissing, UnexportedNamesFailWithError120OnEveryCall) {
     }
 }
 
-TEST(ApiBindingRace, ThreadsBindingOneSlotAtOnceAllGetTheFunction) {
-    ASSERT_FALSE(Slot<StringLength>::IsBound());
+// Eight threads make the first call of an unbound slot at once; returns how many got the answer.
+template <class Description>
+int RaceToBind() {
     std::atomic<bool> go{false};
     std::atomic<int> right{0};
     std::vector<std::thread> threads;
@@ -151,14 +155,23 @@ TEST(ApiBindingRace, ThreadsBindingOneSlotAtOnceAllGetTheFunction) {
             while (!go.load()) {
                 std::this_thread::yield();
             }
-            right += Slot<StringLength>::Call(L"four") == 4 ? 1 : 0;
+            right += Slot<Description>::Call(L"four") == 4 ? 1 : 0;
         });
     }
     go = true;
     for (std::thread& thread : threads) {
         thread.join();
     }
-    EXPECT_EQ(right.load(), 8);
+    return right.load();
+}
+
+TEST(ApiBindingRace, ThreadsBindingOneSlotAtOnceAllGetTheFunction) {
+    // Under Wine the loader's locks keep a handle from their first contention on; a race on
+    // another slot takes it before the handle count of this test starts.
+    RaceToBind<StringLengthWarmUp>();
+    TalvenTest::RestartTestHandleCount();
+    ASSERT_FALSE(Slot<StringLength>::IsBound());
+    EXPECT_EQ(RaceToBind<StringLength>(), 8);
     EXPECT_TRUE(Slot<StringLength>::IsBound());
 }
 
