@@ -450,7 +450,7 @@ TEST_F(PathFuzz, SpecsAreCleanAndIdempotentOrRefusedWithAKnownKind) {
                 EXPECT_EQ(e.code(), expectedCode) << kind;
             }
             if (normaliseCode != 0) {
-                EXPECT_EQ(normaliseCode, e.code()) << "the spec and Normalise disagree";
+                EXPECT_EQ(normaliseCode, e.code()) << "FileSpec and Normalise disagree";
                 EXPECT_EQ(e.code(), kInvalidPath) << kind;
             } else {
                 EXPECT_FALSE(c.mustRefuse) << "a reserved character passed Normalise";
