@@ -103,8 +103,8 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
-// The keys and values that registration writes; what unregistration removes are the keys
-// without a parent among them (the ProgID and the class) and the type library's own keys.
+// Registration writes the ProgID's and the class's keys, and has the type library write its
+// own and the interface's; unregistration removes these four trees.
 const wchar_t* const ProgId = L"Talven.FileTools";
 const wchar_t* const Description = L"Talven file tools";
 
@@ -150,12 +150,6 @@ void EndThreadState() {
         (*callback)(module, DLL_THREAD_DETACH, nullptr);
     }
 }
-
-#ifdef _WIN64
-const SYSKIND TypeLibSystem = SYS_WIN64;
-#else
-const SYSKIND TypeLibSystem = SYS_WIN32;
-#endif
 
 } // namespace
 
@@ -300,15 +294,9 @@ HRESULT Register() {
         {clsid + L"\\TypeLib", nullptr, GuidText(LIBID_TalvenFileToolsLib)},
     };
     for (const RegistryValue& value : values) {
-        HKEY key = nullptr;
-        LSTATUS status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, value.key.c_str(), 0, nullptr, 0,
-                                           KEY_SET_VALUE, nullptr, &key, nullptr);
-        if (status == ERROR_SUCCESS) {
-            status = ::RegSetValueExW(
-                key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data.c_str()),
-                static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t)));
-            ::RegCloseKey(key);
-        }
+        const LSTATUS status = ::RegSetKeyValueW(
+            HKEY_CLASSES_ROOT, value.key.c_str(), value.name, REG_SZ, value.data.c_str(),
+            static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t)));
         if (status != ERROR_SUCCESS) {
             Unregister();
             return HRESULT_FROM_WIN32(status);
@@ -329,10 +317,12 @@ HRESULT Unregister() {
     const HRESULT removed[] = {
         DeleteKey(ProgId),
         DeleteKey(L"CLSID\\" + GuidText(CLSID_FileTools)),
-        ::UnRegisterTypeLib(LIBID_TalvenFileToolsLib, 1, 0, LOCALE_NEUTRAL, TypeLibSystem),
+        // What registering the type library wrote: its own keys and the interface's.
+        DeleteKey(L"TypeLib\\" + GuidText(LIBID_TalvenFileToolsLib)),
+        DeleteKey(L"Interface\\" + GuidText(IID_ITalvenFileTools)),
     };
     for (const HRESULT hr : removed) {
-        if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY) {
+        if (FAILED(hr)) {
             return hr;
         }
     }

@@ -362,6 +362,9 @@ TEST_F(ComponentTest, UnloadsCleanlyEveryTime) {
         EXPECT_EQ(
             tools->CopyFolder(Bstr(folder.Child(L"tree")).value, Bstr(copy).value, NoProgress()),
             S_OK);
+        // Not while an object lives.
+        ::CoFreeUnusedLibrariesEx(0, 0);
+        ASSERT_NE(::GetModuleHandleW(Dll), nullptr);
         tools.Reset();
         ::CoFreeUnusedLibrariesEx(0, 0);
         ASSERT_EQ(::GetModuleHandleW(Dll), nullptr) << "cycle " << n;
