@@ -7,7 +7,6 @@
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderSpec.h"
 #include "Private/Windows/FileSystem_ErrorTable.h"
-#include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/Win32Handle.h"
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
@@ -17,6 +16,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace {
 
