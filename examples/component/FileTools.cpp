@@ -12,6 +12,7 @@
 #include "support/TalvenText.h"
 #include "support/Trace.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -172,7 +173,6 @@ public:
         }
     }
     void Refresh() override {}
-    bool Cancelled() const { return cancelled_; }
 
 private:
     void Report(double position) {
@@ -183,7 +183,8 @@ private:
         arguments[0].vt = VT_BSTR;
         arguments[0].bstrVal = text.Get();
         arguments[1].vt = VT_R8;
-        arguments[1].dblVal = (double(file_ - 1) + position) / double(files_);
+        // Files added to the source meanwhile must not take the fraction past 1.
+        arguments[1].dblVal = std::min(1.0, (double(file_ - 1) + position) / double(files_));
         DISPPARAMS parameters = {arguments, nullptr, 2, 0};
         VARIANT result;
         ::VariantInit(&result);
@@ -236,15 +237,15 @@ IDispatch* Routine(const VARIANT& progress) {
 } // namespace
 
 HRESULT FileTools::Create(REFIID iid, void** out) {
+    ITypeInfo* typeInfo = nullptr;
     try {
         FileToolsModule::Start();
+        const HRESULT loaded = FileToolsModule::TypeInfo(&typeInfo);
+        if (FAILED(loaded)) {
+            return loaded;
+        }
     } catch (...) {
         return E_OUTOFMEMORY;
-    }
-    ITypeInfo* typeInfo = nullptr;
-    const HRESULT loaded = FileToolsModule::TypeInfo(&typeInfo);
-    if (FAILED(loaded)) {
-        return loaded;
     }
     FileTools* object = new (std::nothrow) FileTools(typeInfo);
     if (object == nullptr) {
@@ -431,7 +432,7 @@ HRESULT FileTools::CopyFolder(BSTR source, BSTR target, VARIANT progress) {
         try {
             const FileSpec copy = staging.MakeChild(FilePath("tree"));
             FileSystem::CopyFolder(copy, from, true, routine ? Tickler(&sink) : Tickler());
-            if (sink.Cancelled()) {
+            if (sink.IsCancelled()) {
                 FileSystem::RaiseWin32Error(ERROR_REQUEST_ABORTED, to.GetPath().GetBytes());
             }
             try {

@@ -13,8 +13,6 @@
 
 #include "TalvenFileTools.h"
 
-#include <olectl.h>
-
 #include <atomic>
 #include <new>
 #include <string>
@@ -154,10 +152,6 @@ void EndThreadState() {
 } // namespace
 
 namespace FileToolsModule {
-
-HMODULE Handle() {
-    return module;
-}
 
 void ObjectCreated() {
     ++objects;

@@ -1,4 +1,4 @@
-// The module side of the example component: its handle, the count of live COM objects, the
+// The module side of the example component: the count of live COM objects, the
 // library's start-up and shut-down, and the type information that serves IDispatch.
 #pragma once
 
@@ -8,9 +8,6 @@
 #include <oaidl.h>
 
 namespace FileToolsModule {
-
-// The DLL's own module handle, as DllMain was given it.
-HMODULE Handle();
 
 // Every live COM object of the DLL (class factories included) counts one; DllCanUnloadNow
 // answers yes only at zero objects and zero server locks. Never raise.
