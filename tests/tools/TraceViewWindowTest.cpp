@@ -1,13 +1,17 @@
 // The trace viewer's window, driven as a user or a script drives it: lines of two traced
-// programs at once, the filter, pause, clear, copy, always on top, refused records, the bound on
-// lines held, and when the window is chosen over the console. Runs in a Wine prefix with the X11
-// driver on a virtual display (tests/tools/traceview-window.sh), where the window is really
-// drawn; what the list holds is read back through the viewer's own save command.
+// programs at once, the filter, pause, following the newest line, clear, copy, always on top,
+// refused records, the bound on lines held, and when the window is chosen over the console. Runs in
+// a Wine prefix with the X11 driver on a virtual display (tests/tools/traceview-window.sh), where
+// the window is really drawn; what the list holds is read back through the viewer's own save
+// command.
+#include "tools/traceview/Record.h"
 #include "tools/traceview/ViewerWindow.h"
 
 #include "support/TraceViewSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -38,20 +42,32 @@ protected:
         ASSERT_TRUE(viewer_.Start(Program(L"traceview.exe"), arguments));
         window_ = WaitForViewerWindow(20000);
         ASSERT_NE(window_, nullptr) << "traceview showed no window";
+        // Answered once the window is made and serves its messages.
+        ::SendMessageW(window_, WM_NULL, 0, 0);
     }
     static void RunSample(const std::string& component, int lines) {
         ChildProcess sample;
         ASSERT_TRUE(sample.Start(Program(L"trace_sample.exe"),
-                                 L"--lines " + std::to_wstring(lines) + L" --component " +
+                                 L"--no-debugger --lines " + std::to_wstring(lines) +
+                                     L" --component " +
                                      std::wstring(component.begin(), component.end())));
         ASSERT_EQ(sample.Wait(60000), 0);
     }
-    // The lines the list shows, through "traceview --save".
-    Lines Saved() {
+    // The lines the list shows, saved by the window on request: sent here, or (slower, one
+    // more process) by "traceview --save".
+    Lines Saved(bool throughCommandLine = false) {
         const std::wstring file = folder_.Child(L"saved.txt");
-        ChildProcess save;
-        EXPECT_TRUE(save.Start(Program(L"traceview.exe"), L"--save \"" + file + L"\""));
-        EXPECT_EQ(save.Wait(20000), 0);
+        if (throughCommandLine) {
+            ChildProcess save;
+            EXPECT_TRUE(save.Start(Program(L"traceview.exe"), L"--save \"" + file + L"\""));
+            EXPECT_EQ(save.Wait(20000), 0);
+        } else {
+            COPYDATASTRUCT data = {TraceView::SaveRequestMagic,
+                                   static_cast<DWORD>(file.size() * sizeof(wchar_t)),
+                                   const_cast<wchar_t*>(file.c_str())};
+            EXPECT_EQ(::SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)),
+                      TRUE);
+        }
         return ReadLines(file);
     }
     // The title, or a control's text (asked for: GetWindowTextW does not ask another process).
@@ -99,11 +115,13 @@ TEST_F(TraceViewWindow, LinesOfTwoProgramsAtOnceArriveWholeAndInOrder) {
     StartViewer();
     ChildProcess first;
     ChildProcess second;
-    ASSERT_TRUE(first.Start(Program(L"trace_sample.exe"), L"--lines 300 --component Alpha"));
-    ASSERT_TRUE(second.Start(Program(L"trace_sample.exe"), L"--lines 300 --component Beta"));
+    ASSERT_TRUE(
+        first.Start(Program(L"trace_sample.exe"), L"--no-debugger --lines 300 --component Alpha"));
+    ASSERT_TRUE(
+        second.Start(Program(L"trace_sample.exe"), L"--no-debugger --lines 300 --component Beta"));
     ASSERT_EQ(first.Wait(60000), 0);
     ASSERT_EQ(second.Wait(60000), 0);
-    const Lines saved = Saved();
+    const Lines saved = Saved(true);
     EXPECT_EQ(saved.size(), 608u);
     EXPECT_EQ(OfComponent(saved, "Alpha"), SampleLines("Alpha", 300));
     EXPECT_EQ(OfComponent(saved, "Beta"), SampleLines("Beta", 300));
@@ -165,6 +183,30 @@ TEST_F(TraceViewWindow, PauseKeepsAndCountsLinesWhileTheListStands) {
         all.push_back(line);
     }
     EXPECT_EQ(Saved(), all);
+}
+
+TEST_F(TraceViewWindow, ListFollowsTheNewestLineUnlessScrolledUp) {
+    StartViewer();
+    const HWND list = ::GetDlgItem(window_, TraceView::IdList);
+    auto atBottom = [&] {
+        Saved(); // brings the list up to date
+        const auto rows = ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+        const auto last = ::SendMessageW(list, LVM_GETTOPINDEX, 0, 0) +
+                          ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0);
+        EXPECT_GT(rows, ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0)) << "fills a page";
+        return last >= rows;
+    };
+    RunSample("First", 60);
+    EXPECT_TRUE(atBottom());
+    ::SendMessageW(list, WM_VSCROLL, SB_PAGEUP, 0); // Wine's list takes no SB_TOP
+    const auto top = ::SendMessageW(list, LVM_GETTOPINDEX, 0, 0);
+    RunSample("Second", 60);
+    EXPECT_FALSE(atBottom()) << "scrolled up: the list stays";
+    EXPECT_EQ(::SendMessageW(list, LVM_GETTOPINDEX, 0, 0), top);
+    const auto rows = ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+    ::SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows - 1), FALSE);
+    RunSample("Third", 60);
+    EXPECT_TRUE(atBottom()) << "back at the bottom: the list follows again";
 }
 
 TEST_F(TraceViewWindow, CopyAlwaysOnTopAndClear) {

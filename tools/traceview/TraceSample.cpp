@@ -1,6 +1,7 @@
 // trace_sample: a small traced program for trying the trace viewer. Writes a scope, numbered
 // lines, a line with a value, a line above the level (not written) and an exception line.
 //   trace_sample [--lines N] [--interval MS] [--rate LINES_PER_SECOND] [--component NAME]
+//                [--no-debugger]
 #include "Private/Windows/TalvenWindows.h"
 #include "support/ByteString.h"
 #include "support/TalvenException.h"
@@ -16,8 +17,14 @@ int main(int argc, char** argv) {
     unsigned long interval = 0;
     double rate = 0; // lines per second, 0: as fast as they go
     std::string component = "TraceSample";
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--lines") == 0) {
+    std::uint32_t flags = UTrace::FlagDebugger;
+    for (int i = 1; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--no-debugger") == 0) {
+            flags = 0; // only the viewer: the debugger's exception costs more than the line
+            --i;
+        } else if (i + 1 == argc) {
+            break;
+        } else if (std::strcmp(argv[i], "--lines") == 0) {
             lines = std::strtol(argv[i + 1], nullptr, 10);
         } else if (std::strcmp(argv[i], "--interval") == 0) {
             interval = std::strtoul(argv[i + 1], nullptr, 10);
@@ -27,7 +34,7 @@ int main(int argc, char** argv) {
             component = argv[i + 1];
         } else {
             std::fprintf(stderr, "usage: trace_sample [--lines N] [--interval MS] [--rate N] "
-                                 "[--component NAME]\n");
+                                 "[--component NAME] [--no-debugger]\n");
             return 2;
         }
     }
@@ -35,7 +42,7 @@ int main(int argc, char** argv) {
     UTrace::init();
     UTrace::setComponent(component.c_str());
     UTrace::setLevel(3);
-    UTrace::setFlags(UTrace::FlagDebugger);
+    UTrace::setFlags(flags);
     LARGE_INTEGER frequency;
     LARGE_INTEGER start;
     ::QueryPerformanceFrequency(&frequency);

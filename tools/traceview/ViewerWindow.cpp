@@ -53,7 +53,7 @@ enum Column : int {
 };
 
 constexpr UINT_PTR RefreshTimer = 1;
-constexpr DWORD RefreshInterval = 100; // ms between list updates while lines arrive
+constexpr DWORD MinRefreshInterval = 100; // ms between list updates while lines arrive
 const wchar_t* const LevelChoices[] = {L"All levels", L"Level 1", L"Levels 1 to 2",
                                        L"Levels 1 to 3", L"Levels 1 to 4"};
 
@@ -121,6 +121,7 @@ private:
     LRESULT OnCustomDraw(NMLVCUSTOMDRAW& draw);
 
     void Refresh();
+    void RefreshWhenDue();
     void ApplyFilter();
     void UpdateCounts();
     std::wstring Title() const;
@@ -146,6 +147,7 @@ private:
     std::uint64_t refused_ = 0;
     int instance_ = 1;
     DWORD lastRefresh_ = 0;
+    DWORD refreshInterval_ = MinRefreshInterval;
     DWORD rateStart_ = 0;
     std::uint64_t rateReceived_ = 0;
     std::uint64_t rate_ = 0;
@@ -194,7 +196,7 @@ LRESULT Viewer::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COPYDATA:
         return OnCopyData(wParam, *reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_TIMER:
-        Refresh();
+        RefreshWhenDue();
         return 0;
     case WM_DESTROY:
         ::KillTimer(window_, RefreshTimer);
@@ -267,7 +269,7 @@ void Viewer::Create() {
                        reinterpret_cast<LPARAM>(&column));
     }
     status_ = AddControl(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, IdStatus);
-    ::SetTimer(window_, RefreshTimer, RefreshInterval, nullptr);
+    ::SetTimer(window_, RefreshTimer, MinRefreshInterval, nullptr);
     rateStart_ = ::GetTickCount();
     UpdateCounts();
 }
@@ -382,9 +384,7 @@ BOOL Viewer::OnCopyData(WPARAM sender, const COPYDATASTRUCT& data) {
     line.text = std::move(record.text);
     store_.Add(std::move(line));
     // A steady stream of sent messages can hold off the timer: bring the list up to date here.
-    if (::GetTickCount() - lastRefresh_ >= RefreshInterval) {
-        Refresh();
-    }
+    RefreshWhenDue();
     return TRUE;
 }
 
@@ -459,6 +459,16 @@ LRESULT Viewer::OnCustomDraw(NMLVCUSTOMDRAW& draw) {
 
 // Brings the list up to the lines held (unless paused), scrolls to the newest line while the
 // user is at the bottom, and updates the counts.
+// An update redraws the list: a slow one comes less often, so that drawing takes at most about
+// a tenth of the time and the rest is left for receiving.
+void Viewer::RefreshWhenDue() {
+    if (::GetTickCount() - lastRefresh_ >= refreshInterval_) {
+        Refresh();
+        const DWORD cost = ::GetTickCount() - lastRefresh_;
+        refreshInterval_ = std::min<DWORD>(std::max<DWORD>(10 * cost, MinRefreshInterval), 2000);
+    }
+}
+
 void Viewer::Refresh() {
     lastRefresh_ = ::GetTickCount();
     if (!paused_) {
