@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Draws traceview's window on a virtual X display through Wine's X11 driver, with lines of
-# every level from two traced programs, and saves a picture of it:
+# every level from three traced programs, and saves a picture of it:
 #   bash scripts/make-traceview-shot.sh [OUT.png]        (default: docs/traceview.png)
 # Sourced, it only defines the functions that the window tests share:
 #   traceview_x11_start PREFIX   a Wine prefix with the X11 driver (made when missing), its own
@@ -93,9 +93,13 @@ traceview_shot() {
         tries=$((tries + 1))
     done
     # Each sample writes a scope (level 4), numbered lines (2), a value (3) and an error (1).
-    traceview_wine "$bin/trace_sample.exe" --lines 6 --component Importer </dev/null >/dev/null 2>&1
-    traceview_wine "$bin/trace_sample.exe" --lines 4 --component Network </dev/null >/dev/null 2>&1
-    traceview_has_lines "$bin" "$work/lines.txt" 18
+    local sample lines=0
+    for sample in Importer:9 Network:6 Database:4; do
+        traceview_wine "$bin/trace_sample.exe" --lines "${sample#*:}" --component "${sample%:*}" \
+            </dev/null >/dev/null 2>&1
+        lines=$((lines + ${sample#*:} + 4))
+    done
+    traceview_has_lines "$bin" "$work/lines.txt" "$lines"
     local status=1
     # The window draws when it is idle: take pictures until one shows the list's colours.
     for tries in 1 2 3 4 5 6 7 8 9 10; do

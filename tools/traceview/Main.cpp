@@ -15,10 +15,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 namespace {
 

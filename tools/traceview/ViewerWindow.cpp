@@ -297,6 +297,8 @@ void Viewer::Layout() {
     }
     ::MoveWindow(list_, 0, barHeight_, client.right, client.bottom - barHeight_ - statusHeight,
                  TRUE);
+    // The text column takes what the others leave.
+    ::SendMessageW(list_, LVM_SETCOLUMNWIDTH, ColumnText, LVSCW_AUTOSIZE_USEHEADER);
 }
 
 void Viewer::SetToggle(int id, bool on) {
