@@ -14,7 +14,7 @@ traceview_x11_tools() {
 }
 
 traceview_wine() {
-    WINEPREFIX="$TRACEVIEW_PREFIX" DISPLAY=":$TRACEVIEW_DISPLAY" WINEDEBUG=-all wine "$@"
+    WINEPREFIX="$TRACEVIEW_PREFIX" DISPLAY=":$TRACEVIEW_DISPLAY" WINEDEBUG="${WINEDEBUG:--all}" wine "$@"
 }
 
 traceview_reg() {

@@ -21,7 +21,6 @@
 namespace {
 
 using namespace TraceViewSupport;
-using TraceView::ControlId;
 
 class TraceViewWindow : public ::testing::Test {
 protected:
