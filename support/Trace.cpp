@@ -209,14 +209,11 @@ void SendToViewer(std::int32_t lineLevel, std::int32_t value, bool hasValue, con
     copyData.dwData = Layout::Magic;
     copyData.cbData = size;
     copyData.lpData = record;
-    // The process id goes where a window would pass its handle: the record has no room for it,
-    // and nothing else tells a viewer which process sent the line.
-    const auto sender = static_cast<WPARAM>(::GetCurrentProcessId());
     // Our viewer answers TRUE. A zero answer from a window that no longer exists means the
     // viewer has gone: look again at once so that a restarted viewer gets this line.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const HWND target = viewerWindow;
-        if (::SendMessageW(target, WM_COPYDATA, sender, reinterpret_cast<LPARAM>(&copyData)) != 0 ||
+        if (::SendMessageW(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copyData)) != 0 ||
             ::IsWindow(target)) {
             return;
         }

@@ -35,10 +35,9 @@ constexpr std::uint32_t FlagTimestamp = 0x4; // put "h:m:s.mmm : " in front of e
 
 // The trace viewer: a window of this class receives every line as a WM_COPYDATA record whose
 // dwData is ViewerRecord::Magic and whose payload has the layout below (little-endian, no
-// padding). Only the bytes up to and including the text's NUL are sent, with the sending
-// process's id as the message's wParam. The sender waits for the window while it holds the
-// trace lock, so a viewer window inside a traced process must be served by a thread that never
-// traces.
+// padding). Only the bytes up to and including the text's NUL are sent. The sender waits for
+// the window while it holds the trace lock, so a viewer window inside a traced process must be
+// served by a thread that never traces.
 constexpr wchar_t ViewerWindowClass[] = L"Talvenco::Trace::1.0";
 
 namespace ViewerRecord {

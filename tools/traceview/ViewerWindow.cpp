@@ -377,8 +377,14 @@ BOOL Viewer::OnCopyData(WPARAM sender, const COPYDATASTRUCT& data) {
     }
     TraceLine line;
     line.received = Now();
-    // The library sends its process id where a window would pass its handle.
-    line.process = static_cast<std::uint32_t>(sender);
+    // A sender may pass its own window, as WM_COPYDATA provides; the library's traced programs
+    // pass none (their record layout and message are fixed), so their column stays empty.
+    DWORD process = 0;
+    const HWND window = reinterpret_cast<HWND>(sender);
+    if (window != nullptr && ::IsWindow(window)) {
+        ::GetWindowThreadProcessId(window, &process);
+    }
+    line.process = process;
     line.level = record.level;
     line.value = record.value;
     line.hasValue = record.hasValue;
