@@ -47,28 +47,30 @@ void DiscardTarget(FileChannel& out, const FileSpec& target) noexcept {
     }
 }
 
-// The canonical path of spec with a trailing "/", so that a prefix test finds only descendants.
-ByteString CanonicalFolderKey(const FileSpec& spec, bool caseSensitive) {
-    ByteString key = spec.GetPath().GetCanonical(caseSensitive).GetBytes();
-    if (key.empty() || key.back() != '/') {
-        key.push_back('/');
-    }
-    return key;
-}
-
 // Whether target is source or lies inside it; the copy would otherwise list its own output.
 bool IsInsideOrSame(const FileSpec& target, const FileSpec& source) {
-    if (target.IsNull() || source.IsNull()) {
-        return false;
+    return IsSameOrInside(target, source);
+}
+
+// Raises AccessDenied for the first item of the tree that a move could not remove after its
+// copy: a link (the copy skips linked folders, and removing any link may reach its target), or
+// a name that leads elsewhere. Checked before anything is copied.
+void CheckMovable(const FolderSpec& folder) {
+    std::vector<FolderSpec> pending; // in the order the copy takes: a folder's own entries first
+    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
+        const FileSpec& entry = it.Current();
+        if (it.CurrentIsLink()) {
+            throw FileException(FileException::AccessDenied, entry.GetPath().GetBytes());
+        }
+        if (it.CurrentIsFolder()) {
+            pending.emplace_back(entry);
+        } else {
+            CheckRemovesOnlyItself(entry);
+        }
     }
-    const Volume volume = source.GetVolume();
-    if (target.GetVolume() != volume) {
-        return false;
+    for (const FolderSpec& sub : pending) {
+        CheckMovable(sub);
     }
-    const bool caseSensitive = volume.IsCaseSensitive();
-    const ByteString inner = CanonicalFolderKey(target, caseSensitive);
-    const ByteString outer = CanonicalFolderKey(source, caseSensitive);
-    return inner.compare(0, outer.size(), outer) == 0;
 }
 
 // One level of CopyFolder; linked folders met on the way are collected in skipped.
@@ -235,6 +237,8 @@ void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler
         renamed = false;
     }
     if (!renamed) {
+        // A copy whose source cannot be removed afterwards would be left behind: refused first.
+        CheckRemovesOnlyItself(source);
         if (source.IsFile()) {
             CopyFile(target, source, tickler);
             source.Delete();
@@ -243,6 +247,7 @@ void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler
                 throw FileException(FileException::AccessDenied, target.GetPath().GetBytes());
             }
             const FolderSpec folder(source);
+            CheckMovable(folder);
             FileSpecList skipped;
             CopyTree(target, folder, true, tickler, skipped);
             if (!skipped.empty()) {

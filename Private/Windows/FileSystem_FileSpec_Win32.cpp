@@ -5,6 +5,7 @@
 #include "Private/Windows/FileSystem_ErrorTable.h"
 #include "Private/Windows/FileSystem_FileChannel_Win32.h"
 #include "Private/Windows/FileSystem_FolderIterator_Win32.h"
+#include "Private/Windows/FileSystem_Identity_Win32.h"
 #include "Private/Windows/FileSystem_Volume_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/TalvenWindows.h"
@@ -290,9 +291,15 @@ void FileSpec_Win32::CreateFolder() {
 }
 
 void FileSpec_Win32::Delete() {
+    DeleteChecked(std::wstring());
+}
+
+void FileSpec_Win32::DeleteChecked(const std::wstring& parentFinal) {
     if (!IsPresent()) {
         return;
     }
+    // Under Wine a remove acts on what a link leads to, also outside the tree being removed.
+    CheckRemovesOnlyItself(*this, parentFinal);
     FileSystem_Win32::API& api = TheAPI();
     const std::wstring longPath = GetLongPath();
     bool readOnlyCleared = false;

@@ -55,7 +55,13 @@ public:
     // Removes the file or empty folder; nothing there is not an error. A read-only item has its
     // read-only attribute cleared once and is tried again; when that fails too, the attribute
     // is put back and the delete's error raised. A folder with content raises FolderNotEmpty.
+    // Removes nothing but the item itself: raises AccessDenied for this path, before touching
+    // anything, when the OS would act on something else (a link it cannot remove without its
+    // target, or a name that leads elsewhere; see CheckRemovesOnlyItself).
     void Delete() override;
+    // Delete, with parentFinal the final path of the parent folder when the caller knows it
+    // (ReadFinalPath), or empty.
+    void DeleteChecked(const std::wstring& parentFinal);
     // Local time of last access. A missing item raises.
     DateTime GetAccessDate() override;
     // The archive, hidden, read-only and system flags. A missing item raises.

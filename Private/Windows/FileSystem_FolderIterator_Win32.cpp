@@ -3,6 +3,7 @@
 
 #include "Private/FolderSpec.h"
 #include "Private/Windows/FileSystem_ErrorTable.h"
+#include "Private/Windows/FileSystem_Identity_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "support/TalvenException.h"
 
@@ -121,19 +122,26 @@ CountedPtr<FolderSpec_Iterator> NewIterator(CountedPtr<FolderSpec_IF> self) {
 }
 
 void DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self) {
-    FolderIterator_Win32 listing(Win32Folder(self));
+    CountedPtr<FileSpec_Win32> folder = Win32Folder(self);
+    FolderIterator_Win32 listing(folder);
+    // Read once for all entries: each removal is checked against it (CheckRemovesOnlyItself).
+    const std::wstring folderFinal = ReadFinalPath(folder->GetLongPath(), false);
     // The search stays open while its entries go; the OS lists on past deleted entries.
     for (CountedPtr<FileSpec_IF> entry = listing.Next(); entry; entry = listing.Next()) {
         const EntryFlags flags = listing.LastEntryFlags();
+        auto* item = dynamic_cast<FileSpec_Win32*>(entry.Get());
+        if (item == nullptr) {
+            TALVEN_INTERNAL_ERROR(Source);
+        }
         if ((flags & EntryFolder) == 0) {
-            // A link to a file goes with DeleteFileW, which removes the link, not its target.
-            entry->Delete();
+            // A link to a file is removed as a link where the OS can, else refused.
+            item->DeleteChecked(folderFinal);
         } else if (!recursive) {
             continue;
         } else if ((flags & EntryLink) != 0) {
             // Entering a junction or folder link would delete what lies outside the tree (or
-            // loop through an ancestor); RemoveDirectoryW on it removes the link alone.
-            entry->Delete();
+            // loop through an ancestor); it is removed as a link where the OS can, else refused.
+            item->DeleteChecked(folderFinal);
         } else {
             CountedPtr<FolderSpec_IF> folder = entry.DynamicCast<FolderSpec_IF>();
             if (folder.IsNull()) {

@@ -8,11 +8,13 @@
 
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "Windows/UtilitiesTestSupport.h"
+#include "common/TestDrives.h"
 #include "common/TestFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 using namespace FileSystem;
@@ -155,6 +157,44 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinkedFolders) {
     EXPECT_EQ(ReadAll(dir.Child(L"copy\\sub\\b.txt")), "bbbbb");
     EXPECT_FALSE(Exists(dir.Child(L"copy\\out")));
     EXPECT_FALSE(Exists(dir.Child(L"copy\\sub\\up")));
+}
+
+// The same target inside its source, reached another way: through a linked folder (the
+// fixture's out -> outside), and through S:, a second drive letter for the folder
+// C:\talven-fixtures\second-drive (tests/fixtures/setup-drives.sh).
+TEST_F(UtilitiesTest, TargetInsideItsSourceIsSeenThroughLinksAndOtherDriveLetters) {
+    const std::wstring outside = L"C:\\talven-fixtures\\util-links\\outside";
+    if (!Exists(outside)) {
+        GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
+    }
+    EXPECT_EQ(ErrorCode([&] {
+                  CopyFolder(Path(L"C:\\talven-fixtures\\util-links\\tree\\out\\copy"),
+                             Path(outside.c_str()), true, Tickler());
+              }),
+              FileException::AccessDenied.id());
+    EXPECT_FALSE(Exists(outside + L"\\copy"));
+    if (!TalvenTest::DriveUsable(L"S:\\")) {
+        GTEST_SKIP() << "no drive S: (tests/fixtures/setup-drives.sh)";
+    }
+    const std::wstring run = L"run-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(::GetTickCount());
+    const std::wstring source = L"C:\\talven-fixtures\\second-drive\\" + run;
+    ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
+    struct Remove {
+        std::wstring path;
+        ~Remove() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } remove{source};
+    Path(source.c_str()).MakeChild(FilePath("f.txt")).OpenChannel(ModeWrite | ModeCreate);
+    const std::wstring inside = L"S:\\" + run + L"\\in";
+    EXPECT_EQ(
+        ErrorCode([&] { CopyFolder(Path(inside.c_str()), Path(source.c_str()), true, Tickler()); }),
+        FileException::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([&] { Move(Path(inside.c_str()), Path(source.c_str()), Tickler()); }),
+              FileException::AccessDenied.id());
+    EXPECT_FALSE(Exists(source + L"\\in"));
 }
 
 TEST_F(UtilitiesTest, RelativePaths) {
