@@ -105,13 +105,61 @@ void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
     }
 }
 
+// A pattern of stars only matches every name a listing gives (none is empty).
+bool MatchesAll(const FilePath& pattern) {
+    const ByteString& text = pattern.GetBytes();
+    return !text.empty() && text.find_first_not_of('*') == ByteString::npos;
+}
+
+// One folder's entries for the walks that need a file spec only for some of them (sizes,
+// searches): kind, name and size come from the listing where the implementation offers them
+// (FolderEntryInfo_IF), and each entry's spec is made only when asked for.
+class Listing {
+public:
+    explicit Listing(const FolderSpec& folder) {
+        const CountedPtr<FolderSpec_IF> impl = folder.GetFolderImpl();
+        if (impl.IsNull()) {
+            folder.NewIterator(); // raises as for any listing of the empty FolderSpec
+        }
+        impl_ = impl->NewIterator(impl);
+        info_ = dynamic_cast<FolderEntryInfo_IF*>(impl_.Get());
+    }
+    // Moves to the next entry; false at the end.
+    bool Next() {
+        if (info_ != nullptr) {
+            return info_->Step();
+        }
+        entry_ = FileSpec(impl_->Next());
+        return !entry_.IsNull();
+    }
+    bool IsFolder() const {
+        return info_ != nullptr ? (info_->LastEntryFlags() & EntryFolder) != 0 : entry_.IsFolder();
+    }
+    bool IsLink() const {
+        return info_ != nullptr ? (info_->LastEntryFlags() & EntryLink) != 0
+                                : FileSystem::IsLink(entry_);
+    }
+    std::uint64_t Size() const {
+        return info_ != nullptr ? info_->StepSize() : entry_.GetFileSize();
+    }
+    FilePath Name() const {
+        return info_ != nullptr ? FilePath(info_->StepName()) : entry_.GetName();
+    }
+    FileSpec Entry() const { return info_ != nullptr ? FileSpec(info_->MakeStepEntry()) : entry_; }
+
+private:
+    CountedPtr<FolderSpec_Iterator> impl_;
+    FolderEntryInfo_IF* info_ = nullptr;
+    FileSpec entry_;
+};
+
 std::uint64_t FolderSize(const FolderSpec& folder, bool recursive) {
     std::uint64_t total = 0;
-    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
-        if (!it.CurrentIsFolder()) {
-            total += it.Current().GetFileSize();
-        } else if (recursive && !it.CurrentIsLink()) {
-            total += FolderSize(FolderSpec(it.Current()), true);
+    for (Listing entries(folder); entries.Next();) {
+        if (!entries.IsFolder()) {
+            total += entries.Size();
+        } else if (recursive && !entries.IsLink()) {
+            total += FolderSize(FolderSpec(entries.Entry()), true);
         }
     }
     return total;
@@ -120,14 +168,13 @@ std::uint64_t FolderSize(const FolderSpec& folder, bool recursive) {
 void SearchFiles(const FolderSpec& folder, const FilePath& pattern, bool recursive,
                  bool caseSensitive, FileSpecList& results) {
     std::vector<FolderSpec> pending;
-    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
-        const FileSpec& entry = it.Current();
-        if (recursive && it.CurrentIsFolder()) {
-            if (!it.CurrentIsLink()) {
-                pending.emplace_back(entry);
+    for (Listing entries(folder); entries.Next();) {
+        if (recursive && entries.IsFolder()) {
+            if (!entries.IsLink()) {
+                pending.emplace_back(entries.Entry());
             }
-        } else if (entry.GetName().MatchesPattern(pattern, caseSensitive)) {
-            results.push_back(entry);
+        } else if (MatchesAll(pattern) || entries.Name().MatchesPattern(pattern, caseSensitive)) {
+            results.push_back(entries.Entry());
         }
     }
     for (const FolderSpec& sub : pending) {
@@ -138,15 +185,14 @@ void SearchFiles(const FolderSpec& folder, const FilePath& pattern, bool recursi
 void SearchFolders(const FolderSpec& folder, const FilePath& pattern, bool recursive,
                    bool caseSensitive, FileSpecList& results) {
     std::vector<FolderSpec> pending;
-    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
-        if (!it.CurrentIsFolder()) {
+    for (Listing entries(folder); entries.Next();) {
+        if (!entries.IsFolder()) {
             continue;
         }
-        const FileSpec& entry = it.Current();
-        if (entry.GetName().MatchesPattern(pattern, caseSensitive)) {
-            results.push_back(entry);
-        } else if (recursive && !it.CurrentIsLink()) {
-            pending.emplace_back(entry);
+        if (entries.Name().MatchesPattern(pattern, caseSensitive)) {
+            results.push_back(entries.Entry());
+        } else if (recursive && !entries.IsLink()) {
+            pending.emplace_back(entries.Entry());
         }
     }
     for (const FolderSpec& sub : pending) {

@@ -73,18 +73,36 @@ FolderIterator_Win32::FolderIterator_Win32(CountedPtr<FileSpec_Win32> folder)
 FolderIterator_Win32::~FolderIterator_Win32() = default;
 
 CountedPtr<FileSpec_IF> FolderIterator_Win32::Next() {
-    if (!find_) {
-        lastFlags_ = 0;
-        return CountedPtr<FileSpec_IF>();
-    }
-    const std::wstring name = data_.cFileName;
-    const EntryFlags flags = FlagsOf(data_.dwFileAttributes);
     // Moving on before the entry is made means that an entry which cannot be made raises once
     // and is then passed over; otherwise a caller that goes on after the raise would meet the
     // same entry for ever.
-    Advance();
+    if (!Step()) {
+        return CountedPtr<FileSpec_IF>();
+    }
+    const EntryFlags flags = lastFlags_;
     lastFlags_ = 0;
-    CountedPtr<FileSpec_IF> entry = folder_->MakeChild(FilePath(name));
+    CountedPtr<FileSpec_IF> entry = MakeStepEntry();
+    lastFlags_ = flags;
+    return entry;
+}
+
+bool FolderIterator_Win32::Step() {
+    if (!find_) {
+        lastFlags_ = 0;
+        return false;
+    }
+    stepName_ = data_.cFileName;
+    lastFlags_ = FlagsOf(data_.dwFileAttributes);
+    stepSize_ = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    ? 0
+                    : (std::uint64_t{data_.nFileSizeHigh} << 32) | data_.nFileSizeLow;
+    Advance();
+    return true;
+}
+
+CountedPtr<FileSpec_IF> FolderIterator_Win32::MakeStepEntry() {
+    const std::wstring& name = stepName_;
+    CountedPtr<FileSpec_IF> entry = folder_->MakeNamedChild(name);
     // Normalisation trims trailing spaces and dots, so "x " or "x." would come back as a
     // file spec of "x": another item, perhaps an existing one. Such a name cannot be named.
     const auto* made = dynamic_cast<FileSpec_Win32*>(entry.Get());
@@ -96,7 +114,6 @@ CountedPtr<FileSpec_IF> FolderIterator_Win32::Next() {
         const bool root = !folderPath.empty() && folderPath.back() == L'\\';
         RaiseWin32Error(ERROR_BAD_PATHNAME, folderPath + (root ? L"" : L"\\") + name);
     }
-    lastFlags_ = flags;
     return entry;
 }
 

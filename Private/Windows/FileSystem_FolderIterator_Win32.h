@@ -42,6 +42,12 @@ public:
     // EntryFolder from FILE_ATTRIBUTE_DIRECTORY, EntryLink from FILE_ATTRIBUTE_REPARSE_POINT,
     // of the entry the last Next returned.
     EntryFlags LastEntryFlags() const override { return lastFlags_; }
+    // The listing's own view of the next entry (FolderEntryInfo_IF); MakeStepEntry raises as
+    // Next does.
+    bool Step() override;
+    const std::wstring& StepName() const override { return stepName_; }
+    std::uint64_t StepSize() const override { return stepSize_; }
+    CountedPtr<FileSpec_IF> MakeStepEntry() override;
     // Whether a search is still open (one entry buffered).
     bool IsListing() const { return find_.IsValid(); }
 
@@ -55,6 +61,8 @@ private:
     Win32Res::FindHandle find_;
     WIN32_FIND_DATAW data_;
     EntryFlags lastFlags_ = 0;
+    std::wstring stepName_;
+    std::uint64_t stepSize_ = 0;
 };
 
 // The folder operations of FileSpec_Win32. self must point at a FileSpec_Win32 (it is the

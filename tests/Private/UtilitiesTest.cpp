@@ -140,6 +140,25 @@ TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
     EXPECT_TRUE(FindFolders(At(L"x"), FilePath("bin"), false).size() == 1);
 }
 
+// Sizes come from the listing, without opening the files: one held open without sharing and
+// one that another handle is still writing count with their current sizes.
+TEST_F(UtilitiesTest, FolderSizeCountsFilesInUseWithTheirCurrentSize) {
+    Folder(L"s");
+    dir.WriteFile(L"s\\held", "1234567");
+    const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
+                                                     GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                     CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(held.IsValid() && growing.IsValid());
+    const std::string bytes(100, 'g');
+    for (std::uint64_t expected : {107u, 207u}) {
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(growing.Get(), bytes.data(), 100, &written, nullptr));
+        EXPECT_EQ(GetFolderSize(At(L"s"), true), expected);
+    }
+}
+
 TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinkedFolders) {
     const FileSpec tree = Path(LinkTree);
     if (!tree.IsPresent()) {
