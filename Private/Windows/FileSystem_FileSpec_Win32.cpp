@@ -82,23 +82,25 @@ bool IsBadCharacter(std::size_t i, const std::wstring& path) {
 }
 
 // A base name (up to the first ".", without trailing spaces) that the OS may take for a device
-// (CON, PRN, AUX, NUL, COM<n>, LPT<n>): normalisation turns such a path into a device path.
+// (CON, PRN, AUX, NUL, COM<n>, LPT<n>, CONIN$, CONOUT$): normalisation turns such a path into a
+// device path.
 bool MayNameADevice(const std::wstring& name) {
     std::size_t end = std::min(name.find(L'.'), name.size());
     while (end > 0 && name[end - 1] == L' ') {
         --end;
     }
-    if (end != 3 && end != 4) {
+    if (end < 3 || end > 7) {
         return false;
     }
-    std::wstring base = name.substr(0, 3);
+    std::wstring base = name.substr(0, end);
     for (wchar_t& c : base) {
         c = AsciiUpper(c);
     }
     if (end == 4) {
-        return base == L"COM" || base == L"LPT";
+        return base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0;
     }
-    return base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL";
+    return base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" ||
+           base == L"CONIN$" || base == L"CONOUT$";
 }
 
 // One component that the normalisation would leave exactly as it is.
@@ -121,10 +123,10 @@ std::wstring FullPathName(const std::wstring& path, const std::wstring& reported
     // "\\?\"): without this, an earlier call's error would be reported instead.
     ::SetLastError(ERROR_SUCCESS);
     // Most paths fit a small buffer: one call instead of two.
-    wchar_t small[MAX_PATH + 1];
-    DWORD needed = api.GetFullPathNameW(path.c_str(), MAX_PATH + 1, small, nullptr);
+    wchar_t onStack[MAX_PATH + 1];
+    DWORD needed = api.GetFullPathNameW(path.c_str(), MAX_PATH + 1, onStack, nullptr);
     if (needed != 0 && needed <= MAX_PATH) {
-        return std::wstring(small, needed);
+        return std::wstring(onStack, needed);
     }
     for (;;) {
         if (needed == 0) {

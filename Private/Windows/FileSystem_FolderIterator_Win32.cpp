@@ -139,10 +139,10 @@ CountedPtr<FolderSpec_Iterator> NewIterator(CountedPtr<FolderSpec_IF> self) {
 }
 
 void DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self) {
-    CountedPtr<FileSpec_Win32> folder = Win32Folder(self);
-    FolderIterator_Win32 listing(folder);
+    CountedPtr<FileSpec_Win32> emptied = Win32Folder(self);
+    FolderIterator_Win32 listing(emptied);
     // Read once for all entries: each removal is checked against it (CheckRemovesOnlyItself).
-    const std::wstring folderFinal = ReadFinalPath(folder->GetLongPath(), false);
+    const std::wstring folderFinal = ReadFinalPath(emptied->GetLongPath(), false);
     // The search stays open while its entries go; the OS lists on past deleted entries.
     for (CountedPtr<FileSpec_IF> entry = listing.Next(); entry; entry = listing.Next()) {
         const EntryFlags flags = listing.LastEntryFlags();
