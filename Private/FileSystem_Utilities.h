@@ -93,7 +93,10 @@ void CopyFolder(const FileSpec& target, const FileSpec& source, bool recursive,
                 const Tickler& tickler);
 
 // The sum of the sizes of the files in folder, and with recursive of those in every sub-folder
-// (linked folders excluded). Raises what listing the folders and reading the sizes raise.
+// (linked folders excluded). The sizes are those the folder listing reports, so no file is
+// opened and files held open without sharing count too; Wine lists the current size of a file
+// that another handle is writing, while NTFS may list an older size until that handle closes.
+// Raises what listing the folders raises.
 std::uint64_t GetFolderSize(const FileSpec& folder, bool recursive);
 
 // The entries of folder whose names match pattern (FilePath::MatchesPattern, case-sensitive
