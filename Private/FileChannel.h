@@ -2,7 +2,6 @@
 // object and forwarding each operation to it. The last copy closes the file.
 #pragma once
 
-// FileSpec.h needs this class complete and includes this header after its own classes.
 #include "Private/FileChannel_IF.h"
 #include "Private/FileSpec.h"
 #include "support/CountedPtr.h"
@@ -25,27 +24,17 @@ public:
     FileChannel& operator=(const FileChannel& other) = default;
     virtual ~FileChannel();
 
-    // Closes the file for every copy; a second Close raises.
+    // The operations of FileChannel_IF (FileChannel_IF.h states each contract), for every copy.
     void Close() const;
-    // Flushes a channel opened with ModeWrite; does nothing otherwise.
     void Flush() const;
-    // The length of the file in bytes.
     std::uint64_t GetEndOfFile() const;
-    // The file spec the channel was opened on.
     FileSpec GetFileSpec() const;
-    // The current position from the start of the file.
     std::uint64_t GetPosition() const;
-    // True until Close or ReleaseToStdio; false when empty.
     bool IsOpen() const;
-    // Reads until count bytes have arrived or the end of the file; bytesRead says how many.
     void Read(void* buffer, std::size_t count, std::size_t& bytesRead) const;
-    // Hands the file over to a stream that the caller then owns; the channel is closed.
     std::FILE* ReleaseToStdio() const;
-    // Sets the length of the file; the position stays where it was.
     void SetEndOfFile(std::uint64_t length) const;
-    // Moves to an absolute position; past the end is allowed.
     void SetPosition(std::uint64_t position) const;
-    // Writes all count bytes.
     void Write(const void* buffer, std::size_t count) const;
 
     // True for the empty handle.

@@ -2,7 +2,7 @@
 // UTF-16 (or the ANSI code page on the Windows 9x family).
 #include "Private/FilePath.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/SystemFamily.h"
 #include "support/TalvenException.h"
 
 #include <algorithm>
@@ -63,14 +63,6 @@ bool IsWellFormedUtf8(const ByteString& text) {
         i += length;
     }
     return true;
-}
-
-bool IsWindows9xFamily() {
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)
-#endif
-    static const bool win9x = (::GetVersion() & 0x80000000u) != 0;
-    return win9x;
 }
 
 } // namespace
@@ -154,25 +146,18 @@ ByteString FilePath::LowerCase(const ByteString& utf8, bool viaAnsiCodePage) {
     if (wide.empty()) {
         return ByteString();
     }
-    // The converters refuse strings longer than an int, so the lengths fit a DWORD here.
     if (viaAnsiCodePage) {
-        std::string ansi = TextConvert::WideToAnsi(wide);
-        if (!ansi.empty()) {
-            ::CharLowerBuffA(&ansi[0], static_cast<DWORD>(ansi.size()));
-        }
-        wide = TextConvert::AnsiToWide(ansi);
-    } else {
-        ::CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+        return TextConvert::AnsiToUtf8(TextConvert::LowerAnsi(TextConvert::WideToAnsi(wide)));
     }
-    return TextConvert::WideToUtf8(wide);
+    return TextConvert::WideToUtf8(TextConvert::LowerWide(std::move(wide)));
 }
 
 FilePath FilePath::ToLower() const {
-    return FilePath(LowerCase(path_, IsWindows9xFamily()), Trusted());
+    return FilePath(LowerCase(path_, SystemFamily::IsWindows9x()), Trusted());
 }
 
 FilePath FilePath::GetCanonical(bool caseSensitive) const {
-    ByteString key = caseSensitive ? path_ : LowerCase(path_, IsWindows9xFamily());
+    ByteString key = caseSensitive ? path_ : LowerCase(path_, SystemFamily::IsWindows9x());
     for (unsigned char& c : key) {
         if (c == '\\') {
             c = '/';

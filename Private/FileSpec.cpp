@@ -2,7 +2,9 @@
 #include "Private/FileSpec.h"
 
 #include "Private/EmptyHandleCheck.h"
+#include "Private/FileChannel.h"
 #include "Private/FileSystem_ClassFactory_IF.h"
+#include "Private/Volume.h"
 #include "support/TalvenException.h"
 
 #include <typeinfo>
@@ -127,7 +129,9 @@ bool FileSpec::operator==(const FileSpec& other) const {
     }
     // Dynamic types first: implementations of different platforms never name the same item,
     // and IsEqualTo may assume its argument is of its own type.
-    if (typeid(*impl_) != typeid(*other.impl_)) {
+    const FileSystem::FileSpec_IF& mine = *impl_;
+    const FileSystem::FileSpec_IF& theirs = *other.impl_;
+    if (typeid(mine) != typeid(theirs)) {
         return false;
     }
     return impl_->IsEqualTo(other.impl_);

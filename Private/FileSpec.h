@@ -15,11 +15,13 @@
 class Volume;
 class FileChannel;
 
-// Copies share the implementation object; assignment replaces it. The empty file spec
-// holds none: its operations marked "raises" below throw a FileException whose base is the
-// internal-software-error TalvenException (code -2) for ".\Private\FileSpec", with an empty
-// path and no cause; the others answer an empty value or false. Failures inside the
-// implementation object (bad paths, OS errors) pass through unchanged.
+// Copies share the implementation object; assignment replaces it. Each operation is
+// FileSpec_IF's of the same name (FileSpec_IF.h states its contract). The empty file spec holds
+// no object: the operations that answer a name, a path, an extension or a question (GetName,
+// GetExtension, GetNativePath, GetPath, the Is* operations) give an empty value or false, and
+// every other operation throws a FileException whose base is the internal-software-error
+// TalvenException (code -2) for ".\Private\FileSpec", with an empty path and no cause.
+// Failures inside the implementation object (bad paths, OS errors) pass through unchanged.
 class FileSpec {
 public:
     // The empty file spec.
@@ -35,49 +37,30 @@ public:
     FileSpec& operator=(const FileSpec& other) = default;
     virtual ~FileSpec();
 
-    // Raises when empty.
     void CreateFolder() const;
-    // Raises when empty.
     void Delete() const;
-    // Raises when empty.
     FileSystem::Attributes GetAttributes() const;
-    // Empty when empty.
     FilePath GetExtension() const;
-    // Raises when empty.
     std::uint64_t GetFileSize() const;
-    // Raises when empty.
     DateTime GetModificationDate() const;
-    // Empty when empty.
     FilePath GetName() const;
-    // Empty when empty.
     std::wstring GetNativePath() const;
-    // Empty when empty.
     FilePath GetPath() const;
-    // Raises when empty.
     Volume GetVolume() const;
-    // False when empty.
     bool IsAlias() const;
-    // False when empty.
     bool IsFile() const;
-    // False when empty.
     bool IsFolder() const;
-    // False when empty.
     bool IsPresent() const;
-    // False when empty.
     bool IsRoot() const;
-    // Raises when empty.
     FileSpec MakeChild(const FilePath& name) const;
-    // Opens the file; the channel shares this object. Raises when empty.
+    // The channel shares this object.
     FileChannel OpenChannel(FileSystem::OpenMode mode) const;
-    // The containing folder; the empty file spec for a root. Raises when empty.
+    // The empty file spec for a root.
     FileSpec ParentFolder() const;
-    // Moves or renames the item to target's path; this object still names the old path.
-    // Raises when this file spec is empty, and then when target is empty, before
-    // anything is moved.
+    // This object still names the old path afterwards. Raises when this file spec is empty,
+    // and then when target is empty, before anything is moved.
     void Rename(const FileSpec& target) const;
-    // Raises when empty.
     void SetAttributes(FileSystem::Attributes attributes) const;
-    // Raises when empty.
     void SetModificationDate(const DateTime& date) const;
 
     // True for the empty file spec.
@@ -105,7 +88,3 @@ public:
     // The same object as a shared pointer, for operations that take a spec pointer.
     CountedPtr<FileSystem::FileSpec_IF> GetImplPtr() const { return impl_; }
 };
-
-// The complete Volume and FileChannel types, for callers of GetVolume and OpenChannel.
-#include "Private/FileChannel.h"
-#include "Private/Volume.h"

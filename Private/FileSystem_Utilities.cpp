@@ -2,10 +2,10 @@
 // searching trees, relative paths, module siblings and unique names.
 #include "Private/FileSystem_Utilities.h"
 
+#include "Private/EmptyHandleCheck.h"
 #include "Private/FileChannel.h"
 #include "Private/FolderIterator.h"
 #include "Private/Volume.h"
-#include "Private/Windows/FileSystem_ErrorTable.h"
 #include "support/TalvenException.h"
 
 #include <algorithm>
@@ -18,18 +18,8 @@ namespace {
 
 const char* const Source = ".\\Private\\FileSystem_Utilities";
 
-constexpr std::uint32_t ErrorRequestAborted = 1235;
 constexpr std::uint64_t ChunkSize = 0x10000;
 constexpr unsigned UniqueLimit = 1000000;
-
-[[noreturn]] void RaiseEmpty(int line) {
-    throw FileException(TalvenException(Source, line), ByteString(), CountedPtr<TalvenException>());
-}
-
-void ReportCopyStart(const Tickler& tickler, const FilePath& source) {
-    tickler.Tickle(0.0);
-    tickler.SetText(TalvenTextArgs(FileException::CopyingFile).arg(source.GetBytes()));
-}
 
 // Closes the target channel and removes what the failed copy wrote. Nothing here may hide the
 // failure that is on its way out.
@@ -88,7 +78,7 @@ void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
         // Checked between files as well: an OS copy may report no progress for a small file
         // (Wine's never does), and a tree of small files must still stop when asked.
         if (tickler.IsCancelled()) {
-            throw MakeFileException(ErrorRequestAborted, entry.GetPath().GetBytes());
+            RaiseCancelled(entry.GetPath());
         }
         if (!it.CurrentIsFolder()) {
             CopyFile(target.MakeChild(entry.GetName()), entry, tickler);
@@ -223,6 +213,11 @@ FileSpec ModuleSibling(const FilePath& name, bool wantFolder) {
 
 } // namespace
 
+void ReportCopyStart(const Tickler& tickler, const FilePath& source) {
+    tickler.Tickle(0.0);
+    tickler.SetText(TalvenTextArgs(FileException::CopyingFile).arg(source.GetBytes()));
+}
+
 void CopyFileByChannel(const FileSpec& target, const FileSpec& source, const Tickler& tickler) {
     if (target.IsPresent()) {
         throw FileException(FileException::FileExists, target.GetPath().GetBytes());
@@ -233,7 +228,7 @@ void CopyFileByChannel(const FileSpec& target, const FileSpec& source, const Tic
     // even when another process put a file there since the check above.
     FileSpec_Impl targetImpl(target);
     if (targetImpl.GetImpl() == nullptr) {
-        RaiseEmpty(__LINE__);
+        RaiseEmptyHandle(Source, __LINE__);
     }
     targetImpl.GetImpl()->Create();
     FileChannel out;
@@ -254,13 +249,13 @@ void CopyFileByChannel(const FileSpec& target, const FileSpec& source, const Tic
             tickler.Tickle(total == 0 ? 1.0 : double(copied) / double(total));
             // A progress dialog's cancel button must stop the copy here as it stops the OS copy.
             if (tickler.IsCancelled()) {
-                throw MakeFileException(ErrorRequestAborted, source.GetPath().GetBytes());
+                RaiseCancelled(source.GetPath());
             }
         }
         if (copied == 0) {
             tickler.Tickle(1.0);
             if (tickler.IsCancelled()) {
-                throw MakeFileException(ErrorRequestAborted, source.GetPath().GetBytes());
+                RaiseCancelled(source.GetPath());
             }
         }
         const DateTime modified = source.GetModificationDate();
@@ -311,7 +306,7 @@ void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler
 
 void CreateFolderTree(const FileSpec& folder) {
     if (folder.IsNull()) {
-        RaiseEmpty(__LINE__);
+        RaiseEmptyHandle(Source, __LINE__);
     }
     FileSpec level;
     const std::vector<FilePath> names = Components(folder, level);

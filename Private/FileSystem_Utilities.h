@@ -12,13 +12,6 @@
 #include <cstdint>
 #include <vector>
 
-// <windows.h> defines CopyFile as a macro for CopyFileA/CopyFileW, which would rename the
-// operation below. Code that also sees <windows.h> includes
-// Private/Windows/FileSystem_Utilities_Win32.h, which removes the macro after it.
-#ifdef CopyFile
-#undef CopyFile
-#endif
-
 // Progress: the copy operations report through the tickler they are given, within that
 // tickler's own range (its offset and scale are left as they are), so a caller may hand in a
 // part made with Split and see the copy stay inside it. Per file they report 0.0 with the
@@ -147,5 +140,12 @@ FileSpec MakeUniqueChild(const FileSpec& folder, const FilePath& templ, const Fi
 // first from one thread. Raises the OS error when the temporary path cannot be read or the
 // folder cannot be created, and the internal-software-error TalvenException before start-up.
 FolderSpec GetTempFolder();
+
+// For the implementations of the operations above.
+// Raises the failure of an operation the tickler cancelled, as CopyFile describes it, for path.
+// Each platform defines it with its own error table.
+[[noreturn]] void RaiseCancelled(const FilePath& path);
+// Reports the start of one file's copy: 0.0 and the status text "copying %0" for source.
+void ReportCopyStart(const Tickler& tickler, const FilePath& source);
 
 } // namespace FileSystem

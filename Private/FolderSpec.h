@@ -3,9 +3,9 @@
 // keep out of junctions and symbolic links.
 #pragma once
 
+#include "Private/FilePath.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSpec_IF.h"
-#include "Private/FilePath.h"
 #include "Private/FolderIterator.h"
 #include "support/CountedPtr.h"
 

@@ -88,7 +88,9 @@ bool Volume::operator==(const Volume& other) const {
     if (other.impl_.IsNull()) {
         return false;
     }
-    if (typeid(*impl_) != typeid(*other.impl_)) {
+    const FileSystem::Volume_IF& mine = *impl_;
+    const FileSystem::Volume_IF& theirs = *other.impl_;
+    if (typeid(mine) != typeid(theirs)) {
         return false;
     }
     return impl_->IsEqualTo(other.impl_);

@@ -1,7 +1,7 @@
 // Win32 critical sections behind the lock classes and the bare process-wide section.
 #include "support/CriticalSection.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <new>
 

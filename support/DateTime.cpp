@@ -2,7 +2,7 @@
 // form of the date-time value.
 #include "support/DateTime.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <algorithm>
 #include <istream>

@@ -4,8 +4,8 @@
 
 #include "support/StackWalker.h"
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,7 +2,8 @@
 // language object with its fixed table, and the language-file loader.
 #include "support/TalvenText.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/SystemFamily.h"
+#include "support/TalvenWindows.h"
 
 #include <cstdio>
 #include <iomanip>
@@ -56,10 +57,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-bool IsWindows9x() {
-    return (::GetVersion() & 0x80000000u) != 0;
-}
 
 // Only ASCII white space: bytes of 0x80 and above belong to UTF-8 sequences and stay.
 bool IsBlank(unsigned char c) {
@@ -160,8 +157,9 @@ void ParseText(const unsigned char* p, const unsigned char* end,
 
 // The whole file, or false when it cannot be opened. A read error keeps what was read so far.
 bool ReadLanguageFile(const std::wstring& path, std::vector<unsigned char>& bytes) {
-    FilePtr file(IsWindows9x() ? std::fopen(TextConvert::WideToAnsi(path).c_str(), "rb")
-                               : ::_wfopen(path.c_str(), L"rb"));
+    FilePtr file(SystemFamily::IsWindows9x()
+                     ? std::fopen(TextConvert::WideToAnsi(path).c_str(), "rb")
+                     : ::_wfopen(path.c_str(), L"rb"));
     if (!file) {
         return false;
     }

@@ -1,6 +1,6 @@
 // The one header that brings in the Windows API. Every library, test and tool source that
-// calls Win32 includes this instead of <windows.h>, so the target version and the trimmed
-// header set are the same everywhere.
+// calls Win32 includes this instead of <windows.h>, so the target version, the trimmed header
+// set and the macro clean-up below are the same everywhere.
 #pragma once
 
 #ifndef _WIN32_WINNT
@@ -18,7 +18,12 @@
 
 #include <windows.h>
 
-// Win16 leftovers that collide with the library's own operation names.
+// The whole list of Windows macros that collide with the library's own operation names
+// (Volume::GetFreeSpace, FileSystem::CopyFile). Removed here, once, so that no other file has to
+// care which headers come first.
 #ifdef GetFreeSpace
-#undef GetFreeSpace
+#undef GetFreeSpace // Win16 leftover
+#endif
+#ifdef CopyFile
+#undef CopyFile // CopyFileA / CopyFileW
 #endif

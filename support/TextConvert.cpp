@@ -2,7 +2,7 @@
 // that the library reads text the way the rest of the process does.
 #include "support/ByteString.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <climits>
 #include <stdexcept>
@@ -91,6 +91,21 @@ std::string WideToAnsi(const std::wstring& wide) {
 
 std::wstring AnsiToWide(const std::string& ansi) {
     return ToWide(CP_ACP, ansi.data(), ansi.size());
+}
+
+// The converters refuse strings longer than an int, so text they made fits a DWORD length.
+std::wstring LowerWide(std::wstring wide) {
+    if (!wide.empty()) {
+        ::CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    }
+    return wide;
+}
+
+std::string LowerAnsi(std::string ansi) {
+    if (!ansi.empty()) {
+        ::CharLowerBuffA(&ansi[0], static_cast<DWORD>(ansi.size()));
+    }
+    return ansi;
 }
 
 } // namespace TextConvert

@@ -2,10 +2,10 @@
 // the scope objects.
 #include "support/Trace.h"
 
-#include "Private/Windows/TalvenWindows.h"
 #include "support/ByteString.h"
 #include "support/CriticalSection.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
 #include "support/tls_data.h"
 
 #include <atomic>

@@ -2,7 +2,9 @@
 // pointer the library obtains is wrapped in one of these the moment it is returned.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
+
+#include <objbase.h>
 
 #include <utility>
 
@@ -124,6 +126,32 @@ public:
 
 private:
     T* ptr_ = nullptr;
+};
+
+// Owns one successful CoInitialize of the calling thread: S_FALSE (already initialised) needs
+// its CoUninitialize as much as S_OK. An owner that has not initialised does nothing.
+class ComInitialisation {
+public:
+    ComInitialisation() noexcept = default;
+    ComInitialisation(const ComInitialisation&) = delete;
+    ComInitialisation& operator=(const ComInitialisation&) = delete;
+    ~ComInitialisation() {
+        if (initialised_) {
+            ::CoUninitialize();
+        }
+    }
+
+    // Initialises COM for the thread (single-threaded apartment) unless this owner already has;
+    // true when the thread is initialised by this owner. Never raises.
+    bool Initialise() noexcept {
+        if (!initialised_) {
+            initialised_ = SUCCEEDED(::CoInitialize(nullptr));
+        }
+        return initialised_;
+    }
+
+private:
+    bool initialised_ = false;
 };
 
 } // namespace Win32Res

@@ -1,8 +1,8 @@
 // The Win32 thread-local slot operations behind tls_data.
 #include "support/tls_data.h"
 
-#include "Private/Windows/TalvenWindows.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
 
 namespace TlsSlot {
 

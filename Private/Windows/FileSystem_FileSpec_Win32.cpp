@@ -1,16 +1,18 @@
 // The Windows file spec: path normalisation and the file operations over Win32.
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 
+#include "Private/FileChannel.h"
 #include "Private/FileSystem_ClassFactory_IF.h"
+#include "Private/Volume.h"
 #include "Private/Windows/FileSystem_ErrorTable.h"
 #include "Private/Windows/FileSystem_FileChannel_Win32.h"
 #include "Private/Windows/FileSystem_FolderIterator_Win32.h"
 #include "Private/Windows/FileSystem_Identity_Win32.h"
 #include "Private/Windows/FileSystem_Volume_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -196,16 +198,6 @@ void WriteDate(FileSpec_Win32& spec, const DateTime& date, Stamp stamp) {
         RaiseWin32Error(error, spec.Path());
     }
 }
-
-// Balances a CoInitialize made by this operation on every exit.
-struct ComInitialisation {
-    bool initialised = false;
-    ~ComInitialisation() {
-        if (initialised) {
-            ::CoUninitialize();
-        }
-    }
-};
 
 [[noreturn]] void RaiseHResult(HRESULT result, const std::wstring& path) {
     RaiseWin32Error(static_cast<std::uint32_t>(result), path);
@@ -594,13 +586,11 @@ CountedPtr<FileSpec_IF> FileSpec_Win32::ResolveAlias() {
     std::wstring target;
     {
         // Declared first, so that it uninitialises only after the interfaces are released.
-        ComInitialisation com;
+        Win32Res::ComInitialisation com;
         Win32Res::ComPtr<IShellLinkW> link;
         HRESULT result = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                             IID_IShellLinkW, link.PutVoid());
-        if (result == CO_E_NOTINITIALIZED && SUCCEEDED(::CoInitialize(nullptr))) {
-            // S_FALSE (already initialised) needs its CoUninitialize as much as S_OK.
-            com.initialised = true;
+        if (result == CO_E_NOTINITIALIZED && com.Initialise()) {
             result = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IShellLinkW, link.PutVoid());
         }

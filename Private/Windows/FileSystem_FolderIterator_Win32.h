@@ -5,9 +5,9 @@
 #include "Private/FileSpec_IF.h"
 #include "Private/FolderIterator.h"
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/CountedPtr.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <string>
 

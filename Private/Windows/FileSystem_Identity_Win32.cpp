@@ -5,8 +5,8 @@
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Binding.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/TalvenException.h"
+#include "support/Win32Handle.h"
 
 #include <type_traits>
 #include <vector>

@@ -4,7 +4,7 @@
 // itself.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <string>
 

@@ -2,14 +2,15 @@
 // process paths, the private temporary folder and the library's shut-down.
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 
+#include "Private/EmptyHandleCheck.h"
 #include "Private/FolderSpec.h"
 #include "Private/Windows/FileSystem_ErrorTable.h"
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Volume_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/TalvenException.h"
+#include "support/Win32Handle.h"
 
 #include <string>
 #include <type_traits>
@@ -33,11 +34,6 @@ FileSystem_Win32::API& TheAPI() {
         TALVEN_INTERNAL_ERROR(Source);
     }
     return *api;
-}
-
-void ReportCopyStart(const Tickler& tickler, const FilePath& source) {
-    tickler.Tickle(0.0);
-    tickler.SetText(TalvenTextArgs(FileException::CopyingFile).arg(source.GetBytes()));
 }
 
 // The text of a path query that wrote length characters into buffer; 0 raises the OS error,
@@ -119,6 +115,10 @@ bool IsWin32Spec(const FileSpec& spec) {
 }
 
 } // namespace
+
+void RaiseCancelled(const FilePath& path) {
+    RaiseWin32Error(ERROR_REQUEST_ABORTED, path.GetBytes());
+}
 
 DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
                                    LARGE_INTEGER, LARGE_INTEGER, DWORD streamNumber,
@@ -211,8 +211,7 @@ FileSpec GetCurrentFolder() {
 
 void SetCurrentFolder(const FileSpec& folder) {
     if (folder.IsNull()) {
-        throw FileException(TalvenException(Source, __LINE__), ByteString(),
-                            CountedPtr<TalvenException>());
+        RaiseEmptyHandle(Source, __LINE__);
     }
     if (!TheAPI().SetCurrentDirectoryW(folder.GetNativePath().c_str())) {
         const DWORD error = ::GetLastError();

@@ -2,20 +2,13 @@
 // library's shut-down.
 #pragma once
 
-// The portable headers come first: <windows.h> defines a GetFreeSpace macro that would break
-// Volume.h if it came before.
 #include "Private/FilePath.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/Tickler.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <exception>
-
-// See FileSystem_Utilities.h: the macro would rename FileSystem::CopyFile.
-#ifdef CopyFile
-#undef CopyFile
-#endif
 
 namespace FileSystem {
 

@@ -5,10 +5,10 @@
 #include "Private/FileSystem_ClassFactory_IF.h"
 #include "Private/Windows/FileSystem_ErrorTable.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/CriticalSection.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <winioctl.h>
 

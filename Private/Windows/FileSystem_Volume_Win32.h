@@ -5,17 +5,11 @@
 
 #include "Private/FileSpec_IF.h"
 #include "Private/Volume_IF.h"
-#include "Private/Windows/TalvenWindows.h"
 #include "support/CountedPtr.h"
+#include "support/TalvenWindows.h"
 
 #include <cstdint>
 #include <string>
-
-// <windows.h> still defines the Win16 GetFreeSpace as a macro, which would rewrite the volume
-// operation of that name wherever both are seen.
-#ifdef GetFreeSpace
-#undef GetFreeSpace
-#endif
 
 namespace FileSystem {
 

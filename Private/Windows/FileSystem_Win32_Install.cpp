@@ -3,7 +3,7 @@
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
-#include "Private/Windows/TalvenWindows.h"
+#include "support/SystemFamily.h"
 
 #include <atomic>
 
@@ -17,9 +17,7 @@ FileSpec_IF* ClassFactory::MakeFileSpec(const FilePath& path, CountedPtr<Volume_
     if (path.IsEmpty()) {
         return nullptr;
     }
-    // The Windows 9x family sets the top bit of the version. GetVersion is deprecated for
-    // version numbers, but this bit is all that is asked of it.
-    if ((::GetVersion() & 0x80000000u) != 0) {
+    if (SystemFamily::IsWindows9x()) {
         return new FileSpec_Win9X(path, std::move(volume));
     }
     return new FileSpec_Win32(path, std::move(volume));

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "Private/FilePath.h"
-#include "Private/FileSystem_ClassFactory_IF.h"
 #include "Private/FileSpec_IF.h"
+#include "Private/FileSystem_ClassFactory_IF.h"
 #include "Private/Volume_IF.h"
 #include "support/CountedPtr.h"
 

@@ -1,19 +1,18 @@
 // Shared pieces of the file-system benchmarks: a QueryPerformanceCounter stopwatch, best-of-N
-// timing, the result table (operation, our time, reference times, ratios) and a scratch folder
-// under the temporary folder that is removed when the program ends.
+// timing and the result table (operation, our time, reference times, ratios). The scratch folder
+// is the tests' TestFolder.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
+#include "common/TestFolder.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace Bench {
@@ -163,35 +162,6 @@ private:
         std::vector<Reference> references;
     };
     std::vector<Row> rows_;
-};
-
-// A folder of this process under the user's temporary folder, removed with all its content
-// when the object goes, also when the benchmark fails half-way.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const wchar_t* name) {
-        wchar_t temp[MAX_PATH + 1];
-        const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-        if (length == 0 || length > MAX_PATH) {
-            throw std::runtime_error("GetTempPathW failed");
-        }
-        path_ = std::wstring(temp, length) + name + L"." + std::to_wstring(::GetCurrentProcessId());
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directory(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    // The folder's path, without a trailing backslash.
-    const std::wstring& Path() const { return path_; }
-    std::wstring Child(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
 };
 
 // Writes a file of `size` bytes of a repeating pattern, with raw Win32 calls.

@@ -8,9 +8,9 @@
 #include "Private/FilePath.h"
 #include "Private/FileSpec.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "bench/filesystem/BenchSupport.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -83,7 +83,7 @@ void CompareReads(Bench::Table& table, const FileSpec& file, const std::wstring&
 
 int Run() {
     FileSystem_Win32::Install();
-    const Bench::ScratchFolder scratch(L"talven_filespec_bench");
+    const TalvenTest::TestFolder scratch;
     const std::wstring smallPath = scratch.Child(L"small.txt");
     const std::wstring missingPath = scratch.Child(L"missing.txt");
     const std::wstring bigPath = scratch.Child(L"big.bin");

@@ -12,9 +12,9 @@
 #include "Private/Tickler.h"
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "bench/filesystem/BenchSupport.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -172,7 +172,7 @@ int Run(int files, int runs) {
     // every further measurement makes a single run.
     const double deadline = Bench::Now() + 30.0;
     FileSystem_Win32::Install();
-    const Bench::ScratchFolder scratch(L"talven_tree_bench");
+    const TalvenTest::TestFolder scratch;
 
     const std::wstring probeFolder = scratch.Child(L"probe");
     ::CreateDirectoryW(probeFolder.c_str(), nullptr);

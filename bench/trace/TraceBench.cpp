@@ -4,10 +4,10 @@
 // showing its window) when it is built beside this program; then whether the window keeps up
 // with four traced programs. Raw Win32 calls of the same work are printed for comparison.
 //   trace_bench [cheap calls [written lines [lines per sender]]]
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/CriticalSection.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
+#include "support/Win32Handle.h"
 #include "tools/traceview/Record.h"
 
 #include <atomic>

@@ -7,10 +7,10 @@
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderSpec.h"
 #include "Private/Windows/FileSystem_ErrorTable.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
 #include "support/Trace.h"
+#include "support/Win32Handle.h"
 
 #include <algorithm>
 #include <cstring>

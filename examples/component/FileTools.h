@@ -2,7 +2,7 @@
 // type library) and ISupportErrorInfo, over the library's file-system utilities.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include "TalvenFileTools.h"
 

@@ -8,8 +8,8 @@
 #include "Private/FolderSpec.h"
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/Trace.h"
+#include "support/Win32Handle.h"
 
 #include "TalvenFileTools.h"
 

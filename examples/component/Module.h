@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Private/FileSpec.h"
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <oaidl.h>
 

@@ -2,8 +2,8 @@
 // conversions of its constructors (including what becomes of invalid text).
 #include "Private/FilePath.h"
 
-#include "Private/Windows/TalvenWindows.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,9 @@
 // registered through the class factory: the registration, empty values, Rename's checks, objects
 // that hand themselves on, and equality.
 #include "Private/FileSpec.h"
+#include "Private/FileChannel.h"
 #include "Private/FileSystem_ClassFactory_IF.h"
+#include "Private/Volume.h"
 #include "support/TalvenException.h"
 
 #include <gtest/gtest.h>

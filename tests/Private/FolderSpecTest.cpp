@@ -2,8 +2,8 @@
 // the shared implementation, and FolderIterator's walk over a scripted iterator (first entry at
 // once, end reached once, search let go at the end, raising entries, entry kinds asked of the
 // OS when the listing cannot tell).
-#include "Private/FolderIterator.h"
 #include "Private/FolderSpec.h"
+#include "Private/FolderIterator.h"
 
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "common/TestFolder.h"

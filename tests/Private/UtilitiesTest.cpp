@@ -2,6 +2,7 @@
 // recursion, conflicts, ".lnk" folders, a target inside its source, progress within a split
 // range), sizes and searches, trees holding links, relative paths, unique names, moving within
 // a volume, and the process paths.
+#include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderSpec.h"

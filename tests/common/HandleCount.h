@@ -3,7 +3,7 @@
 // ntdll's system handle table instead. Header-only, so every suite can use it as it stands.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <cstdint>
 #include <vector>

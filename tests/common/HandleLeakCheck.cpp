@@ -3,8 +3,8 @@
 
 #include "common/HandleCount.h"
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>

@@ -5,8 +5,8 @@
 
 #include "Private/FileSpec.h"
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <winioctl.h>
 

@@ -1,8 +1,8 @@
 // Test support: unique temporary folders, removed after each test.
 #include "common/TestFolder.h"
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <algorithm>
 #include <atomic>
@@ -41,17 +41,23 @@ void RemoveTree(const std::wstring& folder) {
     find.Reset();
     ::RemoveDirectoryW(folder.c_str());
 }
-} // namespace
 
-TestFolder::TestFolder() {
+std::wstring TempFolder() {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH) {
         throw std::runtime_error("GetTempPathW failed");
     }
+    return std::wstring(temp, length - 1); // without its trailing backslash
+}
+} // namespace
+
+TestFolder::TestFolder() : TestFolder(TempFolder(), L"talven-test") {}
+
+TestFolder::TestFolder(const std::wstring& parent, const std::wstring& prefix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring candidate =
-            std::wstring(temp) + L"talven-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            parent + L"\\" + prefix + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
             std::to_wstring(counter++) + L"-" + std::to_wstring(::GetTickCount());
         if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
             path_ = candidate;

@@ -1,5 +1,5 @@
-// Test support: a unique temporary folder per test, removed with everything in it when the
-// test ends, so no test touches anything outside its own folder.
+// Test support: a unique scratch folder per test (or benchmark), removed with everything in it
+// when the object goes, so no test touches anything outside its own folder.
 #pragma once
 
 #include <string>
@@ -10,6 +10,9 @@ class TestFolder {
 public:
     // Creates "<temp>\talven-test-<pid>-<counter>-<tick>\" under the user's temporary folder.
     TestFolder();
+    // Creates "<parent>\<prefix>-<pid>-<counter>-<tick>\" (parent without trailing backslash,
+    // e.g. L"Q:" for a folder on another drive).
+    TestFolder(const std::wstring& parent, const std::wstring& prefix);
     ~TestFolder();
     TestFolder(const TestFolder&) = delete;
     TestFolder& operator=(const TestFolder&) = delete;

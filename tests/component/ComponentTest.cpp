@@ -1,12 +1,12 @@
 // The example component TalvenFileTools.dll in its real setting: this host creates it through
 // COM by its ProgID (registered by the CTest fixture with regsvr32) and calls every member,
 // from many threads at once, and loads and unloads it again and again.
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
-#include "Private/Windows/Win32Handle.h"
 #include "common/HandleLeakCheck.h"
 #include "common/TestFolder.h"
 #include "support/TraceTestSupport.h"
+#include "support/Win32Handle.h"
 
 #include "TalvenFileTools.h"
 

@@ -5,6 +5,7 @@
 // tree deleted. Every fault is also checked for handles it fails to give back.
 // The portable headers come first: windows.h defines a GetFreeSpace macro that would break
 // Volume.h if it came later.
+#include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderSpec.h"
@@ -37,10 +38,6 @@ using UtilitiesTest::ReadAll;
 namespace {
 
 const std::int32_t InternalError = TalvenException::InternalSoftwareError.id();
-
-std::string Narrow(const std::wstring& path) {
-    return TextConvert::Chars(FilePath(path).GetBytes());
-}
 
 // The names in a folder, in the order the OS lists them.
 std::vector<std::wstring> Listing(const std::wstring& folder) {

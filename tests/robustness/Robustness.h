@@ -10,7 +10,7 @@
 // number, so one case can be replayed without running those before it.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 

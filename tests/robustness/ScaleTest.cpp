@@ -2,15 +2,16 @@
 // results without memory growing with the tree, and a path of 30,000 characters is created,
 // used through a file channel and removed. TALVEN_SCALE_FILES=<n> sets the number of files
 // (small by default so that CI stays quick; 100000 for the long run).
+#include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderSpec.h"
 
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "common/TestHelpers.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <psapi.h>
 
@@ -74,10 +75,6 @@ double MiB(std::uint64_t bytes) {
 std::string Utf8(const FilePath& path) {
     const ByteString& bytes = path.GetBytes();
     return std::string(bytes.begin(), bytes.end());
-}
-
-std::string Narrow(const std::wstring& ascii) {
-    return std::string(ascii.begin(), ascii.end());
 }
 
 // The tree: FanOut folders per level named by level letter and index ("a0\b2\c1\d0\e2"), and

@@ -5,19 +5,18 @@
 // started, no handle is left over, every read saw the bytes of its own file, and the only
 // failure seen is the documented one of a channel that another thread closed. Also: threads
 // that meet a volume for the first time at once all bind the one volume object.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
+#include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
 #include "Private/FolderSpec.h"
 #include "Private/Volume.h"
 
 #include "Private/Windows/FileSystem_Volume_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
 #include "common/HandleLeakCheck.h"
 #include "common/TestFolder.h"
 #include "support/CountedPtr.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // the operating-system and runtime conversions, and the text form.
 #include "support/DateTime.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
 
-#include "Private/Windows/TalvenWindows.h"
 #include "common/TestFolder.h"
+#include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 

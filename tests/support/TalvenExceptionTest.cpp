@@ -1,10 +1,10 @@
 // Exceptions: codes and messages of every constructor, the operating system's texts, what() in
 // the ANSI code page, FileException copies and raise(), and the stack-walker hook.
-#include "support/StackWalker.h"
 #include "support/TalvenException.h"
+#include "support/StackWalker.h"
 
-#include "Private/Windows/TalvenWindows.h"
 #include "common/TestFolder.h"
+#include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // outlive their threads until the storage goes, and the failure when no TLS slot is left.
 #include "support/tls_data.h"
 
-#include "Private/Windows/TalvenWindows.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // trace viewer window on a thread of its own, and the fields of a received viewer record.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
 
 #include <gtest/gtest.h>

@@ -2,10 +2,10 @@
 // finding the viewer's window, the lines trace_sample writes, and reading a file of lines.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
+#include "support/Win32Handle.h"
 
 #include <filesystem>
 #include <fstream>

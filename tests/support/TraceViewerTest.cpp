@@ -4,12 +4,12 @@
 // stamped is TraceTest's: the viewer gets the line the debugger gets.
 #include "support/Trace.h"
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "TraceTestSupport.h"
 #include "TraceViewSupport.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // End-to-end tests of the talven tool: each starts the real talven.exe beside the test program,
 // captures its standard output and error through pipes, and checks both and the exit status.
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/ByteString.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,7 @@
 
 #include "ProgressBar.h"
 
+#include "Private/FileChannel.h"
 #include "Private/FilePath.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
@@ -10,13 +11,11 @@
 #include "Private/FolderSpec.h"
 #include "Private/Tickler.h"
 #include "Private/Volume.h"
-#include "Private/Windows/FileSystem_FileSpec_Win32.h"
-#include "Private/Windows/FileSystem_Utilities_Win32.h"
-#include "Private/Windows/TalvenWindows.h"
 #include "onlineutils/SQLite3Wrapper.h"
 #include "support/DateTime.h"
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
 
 #include <algorithm>
@@ -273,9 +272,7 @@ void StatCommand(const Arguments& args) {
     const FileSpec spec = PresentSpec(args.positional[0]);
     FileSystem::FileSpec_IF* impl = FileSpec_Impl(spec).GetImpl();
     Line("path:       " + S(spec.GetPath().GetBytes()));
-    if (auto* win32 = dynamic_cast<FileSystem::FileSpec_Win32*>(impl)) {
-        Line("long path:  " + S(TextConvert::WideToUtf8(win32->GetLongPath())));
-    }
+    Line("long path:  " + S(TextConvert::WideToUtf8(spec.GetNativePath())));
     Line("canonical:  " + S(impl->GetCanonicalPath().GetBytes()));
     Line(std::string("type:       ") + (FileSystem::IsLink(spec) ? "link"
                                         : spec.IsFolder()        ? "folder"

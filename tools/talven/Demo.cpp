@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "ProgressBar.h"
 
+#include "Private/FileChannel.h"
 #include "Private/FilePath.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
@@ -82,9 +83,8 @@ FileSpec BuildTree(const FileSpec& root) {
         ++files;
     }
     // Names outside ASCII: German, Greek and Japanese.
-    const char* const names[] = {"Gr\xC3\xBC\xC3\x9F"
-                                 "e.txt",
-                                 "\xCE\xB1\xCE\xB2\xCE\xB3.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt"};
+    const char* const names[] = {"Gr\xC3\xBC\xC3\x9F\x65.txt", "\xCE\xB1\xCE\xB2\xCE\xB3.txt",
+                                 "\xE6\x97\xA5\xE6\x9C\xAC.txt"};
     for (const char* name : names) {
         WriteFile(source.MakeChild(Name(name)), "non-ASCII name\n");
         ++files;

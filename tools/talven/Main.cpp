@@ -6,10 +6,10 @@
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
 #include "onlineutils/SQLite3Wrapper.h"
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
 
 #include <algorithm>

@@ -5,10 +5,10 @@
 #include "Record.h"
 #include "ViewerWindow.h"
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/ByteString.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
+#include "support/Win32Handle.h"
 
 #include <shellapi.h>
 

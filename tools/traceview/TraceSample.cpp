@@ -2,9 +2,9 @@
 // lines, a line with a value, a line above the level (not written) and an exception line.
 //   trace_sample [--lines N] [--interval MS] [--rate LINES_PER_SECOND] [--component NAME]
 //                [--no-debugger]
-#include "Private/Windows/TalvenWindows.h"
 #include "support/ByteString.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
 
 #include <cstdio>

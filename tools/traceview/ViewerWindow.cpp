@@ -5,10 +5,10 @@
 #include "LineStore.h"
 #include "Record.h"
 
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/ByteString.h"
+#include "support/TalvenWindows.h"
 #include "support/Trace.h"
+#include "support/Win32Handle.h"
 
 #include <commctrl.h>
 #include <commdlg.h>

@@ -2,19 +2,19 @@
 // time, and the failure behaviour of a function that no library exports.
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Binding.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/HandleLeakCheck.h"
 #include "common/TestFolder.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <utility>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using FileSystem_Win32::API;

@@ -7,8 +7,8 @@
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "common/TestFolder.h"
 #include "UtilitiesTestSupport.h"
+#include "common/TestFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderSpec.h"
+#include "Private/Volume.h"
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
@@ -32,14 +33,14 @@ protected:
             GTEST_SKIP() << "no 1 MiB tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh, needs "
                             "root)";
         }
-        run = std::make_unique<RunFolder>(L"run");
+        run = std::make_unique<TalvenTest::TestFolder>(L"Q:", L"run");
     }
 
     FileSpec Local(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }
     FileSpec Remote(const std::wstring& name) const { return FileSpec(FilePath(run->Child(name))); }
 
     TalvenTest::TestFolder dir;
-    std::unique_ptr<RunFolder> run;
+    std::unique_ptr<TalvenTest::TestFolder> run;
 };
 
 TEST_F(CrossVolumeTest, FolderMoveFallsBackToCopyAndDeleteEndingAtOne) {

@@ -1,17 +1,15 @@
 // Tests of emptying folders and removing trees on Windows: recursive and flat emptying,
 // read-only items, missing folders, the folder removed last, stopping at the first failure, and
 // links, which are removed themselves and never entered.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
 #include "Private/FolderIterator.h"
-#include "common/TestHelpers.h"
 #include "Private/FolderSpec.h"
+#include "common/TestHelpers.h"
 
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +19,6 @@
 using namespace FileSystem;
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
 
 bool Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

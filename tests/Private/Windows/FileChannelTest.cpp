@@ -1,8 +1,6 @@
 // Tests of the Windows file channel: open modes and sharing, reads and writes, 64-bit positions
 // and lengths, closing and the hand-over to a stdio stream. The suites' main program checks every
 // test for leaked handles, the failing opens included; the empty channel is FileSpecTest's.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
 #include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
 #include "common/TestHelpers.h"
@@ -10,10 +8,10 @@
 #include "Private/Windows/FileSystem_FileChannel_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 

@@ -2,19 +2,18 @@
 // read-only retry), attributes, sizes, time stamps, children and parents, renaming, long paths,
 // shortcut resolution with its COM balance, and the start-up. Every test also runs under the
 // handle-leak check of the suites' main program, which covers the failure paths here.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
 #include "Private/FileChannel.h"
-#include "common/TestHelpers.h"
 #include "Private/FileSpec.h"
+#include "Private/Volume.h"
+#include "common/TestHelpers.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -30,14 +29,6 @@ namespace {
 using Spec = CountedPtr<FileSpec_IF>;
 
 constexpr std::uint64_t GiB = 1ull << 30;
-
-std::string Narrow(const std::wstring& text) {
-    return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
-
-std::string Narrow(const FilePath& path) {
-    return TextConvert::Chars(path.GetBytes());
-}
 
 // "<code> <path>" of the FileException that f raises, or "none".
 template <class F>
@@ -100,7 +91,7 @@ TEST_F(FileSpecWin32Test, InstallTwiceKeepsTheFirstApiTable) {
 TEST_F(FileSpecWin32Test, TheFactoryBuildsTheClassOfTheRunningFamily) {
     ASSERT_EQ(::GetVersion() & 0x80000000u, 0u) << "this suite runs as an NT-family program";
     const Spec spec = Child(L"x");
-    EXPECT_EQ(typeid(*spec), typeid(FileSpec_Win32));
+    EXPECT_EQ(DynamicType(spec), typeid(FileSpec_Win32));
     EXPECT_EQ(ClassFactory_IF::NewFileSpec(FilePath()), nullptr);
 }
 
@@ -338,7 +329,7 @@ TEST_F(FileSpecWin32Test, ChildrenParentsAndRoots) {
     // All on one volume object.
     EXPECT_EQ(a->GetVolume().Get(), ab->GetVolume().Get());
     EXPECT_EQ(rootOfAb->GetVolume().Get(), ab->GetVolume().Get());
-    EXPECT_EQ(typeid(*a), typeid(FileSpec_Win32));
+    EXPECT_EQ(DynamicType(a), typeid(FileSpec_Win32));
 }
 
 TEST_F(FileSpecWin32Test, CanonicalPathsAndAliases) {

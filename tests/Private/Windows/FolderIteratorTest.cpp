@@ -1,21 +1,20 @@
 // Tests of the Windows folder listing: search patterns, empty and full folders with the kind of
 // each entry, roots, failures at the start, the exhausted state, entries that cannot be named,
 // links, and when the search handle is let go.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
 #include "Private/FolderIterator.h"
-#include "common/TestHelpers.h"
 #include "Private/FolderSpec.h"
+#include "Private/Volume.h"
+#include "common/TestHelpers.h"
 
 #include "Private/FileSystem_ClassFactory_IF.h"
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_FolderIterator_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/HandleCount.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -28,14 +27,6 @@
 using namespace FileSystem;
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
-
-std::string Narrow(const FilePath& path) {
-    return TextConvert::Chars(path.GetBytes());
-}
 
 const wchar_t* const SharedLinks = L"C:\\talven-fixtures\\links\\shared";
 

@@ -1,18 +1,17 @@
 // Tests of the path checks and normalisation of the Windows file spec: every rule that
 // refuses a path, the accepted forms and their roots and long paths, relative paths, component
 // lengths and names outside ASCII.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
 #include "Private/FileSpec.h"
+#include "Private/Volume.h"
 #include "common/TestHelpers.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/ByteString.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +21,6 @@
 using FileSystem::FileSpec_Win32;
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
 
 const std::int32_t InvalidPath = FileException::InvalidFilePath.id();
 

@@ -9,8 +9,8 @@
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/Win32Handle.h"
 #include "UtilitiesTestSupport.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 

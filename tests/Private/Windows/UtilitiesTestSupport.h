@@ -3,13 +3,13 @@
 #pragma once
 
 #include "Private/FileSpec.h"
-#include "common/TestHelpers.h"
 #include "Private/Tickler.h"
+#include "common/TestHelpers.h"
 #include "support/TalvenException.h"
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -43,10 +43,6 @@ public:
     double cancelAt = 2.0; // never, by default
     bool failOnProgress = false;
 };
-
-inline std::string Narrow(const FilePath& path) {
-    return TextConvert::Chars(path.GetBytes());
-}
 
 // The FileException that f raises; fails the test when it raises none or another kind.
 template <class F>

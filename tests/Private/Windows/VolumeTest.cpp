@@ -2,20 +2,18 @@
 // of a fixed disk, and an optical drive T: whose medium is swapped and taken offline.
 // T: comes from tests/fixtures/setup-drives.sh (a folder with its own label and serial number,
 // typed cdrom); the tests that need it skip when it is missing.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
+#include "Private/Volume.h"
 #include "Private/FileSpec.h"
 #include "common/TestHelpers.h"
-#include "Private/Volume.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Volume_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestDrives.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 

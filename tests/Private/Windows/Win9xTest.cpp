@@ -2,17 +2,17 @@
 // value HKCU\Software\Wine\AppDefaults\Private_Windows_Win9xTest.exe\Version = win98, set by
 // tests/fixtures/setup-drives.sh), so GetVersion has its top bit set: the class factory builds
 // FileSpec_Win9X objects, which hand plain paths to the OS. The tests skip in any other mode.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
 #include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
+#include "Private/Volume.h"
+#include "common/TestHelpers.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -26,10 +26,6 @@ using namespace FileSystem;
 namespace {
 
 using Spec = CountedPtr<FileSpec_IF>;
-
-std::string Narrow(const std::wstring& text) {
-    return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
 
 class Win9xTest : public ::testing::Test {
 protected:
@@ -46,7 +42,7 @@ protected:
         return Spec(ClassFactory_IF::NewFileSpec(FilePath(folder.Child(name))));
     }
     static bool IsWin9X(const Spec& spec) {
-        return !spec.IsNull() && typeid(*spec) == typeid(FileSpec_Win9X);
+        return !spec.IsNull() && DynamicType(spec) == typeid(FileSpec_Win9X);
     }
 
     TalvenTest::TestFolder folder;
