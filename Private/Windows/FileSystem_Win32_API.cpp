@@ -205,7 +205,14 @@ void SetPlan(Plan* plan) {
 
 bool Trip(Call call) {
     Plan* plan = activePlan.load(std::memory_order_acquire);
-    if (plan == nullptr || (plan->calls & Bit(call)) == 0) {
+    if (plan == nullptr) {
+        return false;
+    }
+    if ((plan->refused & Bit(call)) != 0) {
+        ::SetLastError(plan->refusal);
+        return true;
+    }
+    if ((plan->calls & Bit(call)) == 0) {
         return false;
     }
     const std::uint32_t number = plan->seen.fetch_add(1, std::memory_order_acq_rel) + 1;

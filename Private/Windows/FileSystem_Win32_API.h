@@ -133,12 +133,15 @@ constexpr std::uint32_t AllCalls = (std::uint32_t{1} << static_cast<unsigned>(Ca
 const char* Name(Call call);
 
 // What to fail: the failAt-th call (from 1) among those whose Bit is in calls fails with error;
-// with failAt 0 the calls are only counted. The counts are kept atomically, so the calls of
-// several threads count alike.
+// with failAt 0 the calls are only counted. The calls in refused fail every time with refusal
+// and are not counted, so that a test can take an operation down its fallback path. The counts
+// are kept atomically, so the calls of several threads count alike.
 struct Plan {
     std::uint32_t calls = AllCalls;
     std::uint32_t failAt = 0;
     DWORD error = ERROR_ACCESS_DENIED;
+    std::uint32_t refused = 0;
+    DWORD refusal = ERROR_NOT_SAME_DEVICE;
     // The calls of the set met so far, the failing one included.
     std::atomic<std::uint32_t> seen{0};
     // Which call was failed; meaningful once seen has reached failAt.
