@@ -99,14 +99,9 @@ State Under(const State& state, const std::vector<std::wstring>& keys, bool excl
     return part;
 }
 
+// Whether every entry of part is in whole, with the same content.
 bool Contains(const State& whole, const State& part) {
-    for (const auto& entry : part) {
-        const auto found = whole.find(entry.first);
-        if (found == whole.end() || found->second != entry.second) {
-            return false;
-        }
-    }
-    return true;
+    return std::includes(whole.begin(), whole.end(), part.begin(), part.end());
 }
 
 std::string Bytes(const std::string& value) {
@@ -188,11 +183,9 @@ protected:
             const wchar_t* name;
             std::string bytes;
             DWORD attributes;
-        } files[] = {{L"\\a.txt", std::string(3000, 'a'), 0},
-                     {L"\\zero.txt", "", 0},
+        } files[] = {{L"\\zero.txt", "", 0},
                      {L"\\ro.txt", "read-only", FILE_ATTRIBUTE_READONLY},
-                     {L"\\hid.txt", "hidden", FILE_ATTRIBUTE_HIDDEN},
-                     {L"\\nest\\c.bin", std::string(70000, 'c'), 0},
+                     {L"\\hid.txt", std::string(70000, 'h'), FILE_ATTRIBUTE_HIDDEN},
                      {LongFile.c_str(), "long", 0}};
         for (const auto& file : files) {
             const std::wstring path = L"\\\\?\\" + root + file.name;
@@ -251,16 +244,16 @@ std::vector<Row> FaultInjection::Rows() {
         {"CopyFile, OS copy", false, Rule::Whole, {L"C\\out"},
          [=](std::string&) { CopyFile(At(out), At(src + LongFile), none); }},
         {"CopyFile, channel copy", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { CopyFileByChannel(At(out), At(src + L"\\nest\\c.bin"), none); }},
+         [=](std::string&) { CopyFileByChannel(At(out), At(src + L"\\hid.txt"), none); }},
         {"CopyFolder", false, Rule::Whole, {L"C\\out"},
          [=](std::string&) { CopyFolder(At(out), At(src), true, none); },
          "a failed copy keeps what it made; a listing error ends the listing as if complete"},
-        {"Move, file", true, Rule::Moved, {L"C\\tree\\a.txt", L"C\\out"},
-         [=](std::string&) { Move(At(out), At(tree + L"\\a.txt"), none); }},
+        {"Move, file", true, Rule::Moved, {L"C\\tree\\hid.txt", L"C\\out"},
+         [=](std::string&) { Move(At(out), At(tree + L"\\hid.txt"), none); }},
         {"Move, tree", true, Rule::Moved, {L"C\\tree", L"C\\out"},
          [=](std::string&) { Move(At(out), At(tree), none); }},
-        {"Move, file, copy and delete", true, Rule::Moved, {L"C\\tree\\a.txt", L"C\\out"},
-         [=](std::string&) { Move(At(out), At(tree + L"\\a.txt"), none); },
+        {"Move, file, copy and delete", true, Rule::Moved, {L"C\\tree\\hid.txt", L"C\\out"},
+         [=](std::string&) { Move(At(out), At(tree + L"\\hid.txt"), none); },
          "any error of the presence check of Delete counts as 'absent': the move succeeds with the "
          "source still there", Faults::Bit(Faults::Call::MoveFileW)},
         {"DeleteTree", true, Rule::Remains, {L"C\\tree"},
@@ -282,10 +275,10 @@ std::vector<Row> FaultInjection::Rows() {
          [=](std::string&) { At(tree + L"\\ro.txt").Delete(); },
          "any error of the presence check counts as 'absent'; a failure after the read-only flag "
          "was cleared leaves it cleared"},
-        {"FileSpec Rename", true, Rule::Whole, {L"C\\tree\\a.txt", L"C\\tree\\b.txt"},
-         [=](std::string&) { At(tree + L"\\a.txt").Rename(At(tree + L"\\b.txt")); }},
-        {"FileSpec date setters", true, Rule::Whole, {L"C\\tree\\a.txt"}, [=](std::string&) {
-             const FileSpec_Impl file(At(tree + L"\\a.txt"));
+        {"FileSpec Rename", true, Rule::Whole, {L"C\\tree\\hid.txt", L"C\\tree\\b.txt"},
+         [=](std::string&) { At(tree + L"\\hid.txt").Rename(At(tree + L"\\b.txt")); }},
+        {"FileSpec date setters", true, Rule::Whole, {L"C\\tree\\hid.txt"}, [=](std::string&) {
+             const FileSpec_Impl file(At(tree + L"\\hid.txt"));
              file.GetImpl()->SetCreationDate(date);
              file.GetImpl()->SetAccessDate(date);
              file.SetModificationDate(date); }},
@@ -304,8 +297,8 @@ std::vector<Row> FaultInjection::Rows() {
              for (const FileSpec& file : FindFiles(At(src), FilePath("*"), true)) {
                  names += TextConvert::Chars(file.GetPath().GetBytes()) + "|";
              } }, listing},
-        {"Move, file across drives", true, Rule::Moved, {L"C\\tree\\a.txt", L"Q\\moved"},
-         [=](std::string&) { Move(At(q), At(tree + L"\\a.txt"), none); }},
+        {"Move, file across drives", true, Rule::Moved, {L"C\\tree\\hid.txt", L"Q\\moved"},
+         [=](std::string&) { Move(At(q), At(tree + L"\\hid.txt"), none); }},
         {"Move, tree across drives", true, Rule::Moved, {L"C\\tree", L"Q\\moved"},
          [=](std::string&) { Move(At(q), At(tree), none); },
          "a listing error makes the copy short and the whole source is deleted after it: data "
@@ -338,7 +331,15 @@ void FaultInjection::Try(const Row& row) {
     // The run without faults: its call count, result and end state.
     Reset(row);
     const State start = Snapshot(row);
+    // CI leaves out the path computations (GetFullPathNameW), which touch no file: each sits
+    // next to the file call of the same item. The long run fails them too.
+    const std::uint64_t perPoint = std::min<std::uint64_t>(
+        Robustness::EnvNumber("TALVEN_ROBUSTNESS_CASES", 1), std::size(Errors));
+    const std::uint32_t set = perPoint > 1
+                                  ? Faults::AllCalls
+                                  : Faults::AllCalls & ~Faults::Bit(Faults::Call::GetFullPathNameW);
     Faults::Plan count;
+    count.calls = set;
     count.refused = row.refused;
     Faults::SetPlan(&count);
     std::string expected;
@@ -350,8 +351,6 @@ void FaultInjection::Try(const Row& row) {
     Faults::SetPlan(nullptr);
     const State final = Snapshot(row);
     const std::uint32_t calls = count.seen;
-    const std::uint64_t perPoint = std::min<std::uint64_t>(
-        Robustness::EnvNumber("TALVEN_ROBUSTNESS_CASES", 1), std::size(Errors));
 
     for (std::uint32_t k = 1; k <= calls && failures() == clean; ++k) {
         for (std::uint64_t e = 0; e < perPoint && failures() == clean; ++e) {
@@ -359,6 +358,7 @@ void FaultInjection::Try(const Row& row) {
             Reset(row);
             const HandleLeakCheck handles;
             Faults::Plan plan;
+            plan.calls = set;
             plan.failAt = k;
             plan.error = error;
             plan.refused = row.refused;
