@@ -5,6 +5,7 @@
 #include "Private/Windows/TalvenWindows.h"
 #include "support/TalvenException.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -82,13 +83,27 @@ FilePath::FilePath(const std::string& ansi) : path_(TextConvert::AnsiToUtf8(ansi
 FilePath::FilePath(const wchar_t* utf16)
     : path_(utf16 ? TextConvert::WideToUtf8(std::wstring(utf16)) : ByteString()) {}
 
-FilePath::FilePath(const std::wstring& utf16) : path_(TextConvert::WideToUtf8(utf16)) {}
+namespace {
+
+// Paths are mostly ASCII, which converts unit by unit without the OS's converters.
+bool IsAscii(const std::wstring& text) {
+    return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
+}
+
+} // namespace
+
+FilePath::FilePath(const std::wstring& utf16)
+    : path_(IsAscii(utf16) ? ByteString(utf16.begin(), utf16.end())
+                           : TextConvert::WideToUtf8(utf16)) {}
 
 FilePath::FilePath(const ByteString& utf8)
     : path_(IsWellFormedUtf8(utf8) ? utf8
                                    : TextConvert::WideToUtf8(TextConvert::Utf8ToWide(utf8))) {}
 
 std::wstring FilePath::ToWide() const {
+    if (std::all_of(path_.begin(), path_.end(), [](unsigned char c) { return c < 0x80; })) {
+        return std::wstring(path_.begin(), path_.end());
+    }
     return TextConvert::Utf8ToWide(path_);
 }
 
@@ -125,6 +140,16 @@ FilePath FilePath::GetBaseName() const {
 }
 
 ByteString FilePath::LowerCase(const ByteString& utf8, bool viaAnsiCodePage) {
+    // Plain ASCII lower-cases the same in every code page and through UTF-16: no OS calls.
+    if (std::all_of(utf8.begin(), utf8.end(), [](unsigned char c) { return c < 0x80; })) {
+        ByteString lower = utf8;
+        for (unsigned char& c : lower) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<unsigned char>(c + ('a' - 'A'));
+            }
+        }
+        return lower;
+    }
     std::wstring wide = TextConvert::Utf8ToWide(utf8);
     if (wide.empty()) {
         return ByteString();
@@ -166,6 +191,10 @@ bool FilePath::MatchesPattern(const FilePath& pattern, bool caseSensitive) const
             throw FileException(TalvenException(Source, __LINE__), pattern.path_,
                                 CountedPtr<TalvenException>());
         }
+    }
+    // Only stars: any non-empty name matches, whatever its case.
+    if (!pattern.path_.empty() && pattern.path_.find_first_not_of('*') == ByteString::npos) {
+        return !GetName().path_.empty();
     }
     const ByteString p = caseSensitive ? pattern.path_ : pattern.ToLower().path_;
     const ByteString n = caseSensitive ? GetName().path_ : GetName().ToLower().path_;

@@ -47,28 +47,30 @@ void DiscardTarget(FileChannel& out, const FileSpec& target) noexcept {
     }
 }
 
-// The canonical path of spec with a trailing "/", so that a prefix test finds only descendants.
-ByteString CanonicalFolderKey(const FileSpec& spec, bool caseSensitive) {
-    ByteString key = spec.GetPath().GetCanonical(caseSensitive).GetBytes();
-    if (key.empty() || key.back() != '/') {
-        key.push_back('/');
-    }
-    return key;
-}
-
 // Whether target is source or lies inside it; the copy would otherwise list its own output.
 bool IsInsideOrSame(const FileSpec& target, const FileSpec& source) {
-    if (target.IsNull() || source.IsNull()) {
-        return false;
+    return IsSameOrInside(target, source);
+}
+
+// Raises AccessDenied for the first item of the tree that a move could not remove after its
+// copy: a link (the copy skips linked folders, and removing any link may reach its target), or
+// a name that leads elsewhere. Checked before anything is copied.
+void CheckMovable(const FolderSpec& folder) {
+    std::vector<FolderSpec> pending; // in the order the copy takes: a folder's own entries first
+    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
+        const FileSpec& entry = it.Current();
+        if (it.CurrentIsLink()) {
+            throw FileException(FileException::AccessDenied, entry.GetPath().GetBytes());
+        }
+        if (it.CurrentIsFolder()) {
+            pending.emplace_back(entry);
+        } else {
+            CheckRemovesOnlyItself(entry);
+        }
     }
-    const Volume volume = source.GetVolume();
-    if (target.GetVolume() != volume) {
-        return false;
+    for (const FolderSpec& sub : pending) {
+        CheckMovable(sub);
     }
-    const bool caseSensitive = volume.IsCaseSensitive();
-    const ByteString inner = CanonicalFolderKey(target, caseSensitive);
-    const ByteString outer = CanonicalFolderKey(source, caseSensitive);
-    return inner.compare(0, outer.size(), outer) == 0;
 }
 
 // One level of CopyFolder; linked folders met on the way are collected in skipped.
@@ -103,13 +105,61 @@ void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
     }
 }
 
+// A pattern of stars only matches every name a listing gives (none is empty).
+bool MatchesAll(const FilePath& pattern) {
+    const ByteString& text = pattern.GetBytes();
+    return !text.empty() && text.find_first_not_of('*') == ByteString::npos;
+}
+
+// One folder's entries for the walks that need a file spec only for some of them (sizes,
+// searches): kind, name and size come from the listing where the implementation offers them
+// (FolderEntryInfo_IF), and each entry's spec is made only when asked for.
+class Listing {
+public:
+    explicit Listing(const FolderSpec& folder) {
+        const CountedPtr<FolderSpec_IF> impl = folder.GetFolderImpl();
+        if (impl.IsNull()) {
+            folder.NewIterator(); // raises as for any listing of the empty FolderSpec
+        }
+        impl_ = impl->NewIterator(impl);
+        info_ = dynamic_cast<FolderEntryInfo_IF*>(impl_.Get());
+    }
+    // Moves to the next entry; false at the end.
+    bool Next() {
+        if (info_ != nullptr) {
+            return info_->Step();
+        }
+        entry_ = FileSpec(impl_->Next());
+        return !entry_.IsNull();
+    }
+    bool IsFolder() const {
+        return info_ != nullptr ? (info_->LastEntryFlags() & EntryFolder) != 0 : entry_.IsFolder();
+    }
+    bool IsLink() const {
+        return info_ != nullptr ? (info_->LastEntryFlags() & EntryLink) != 0
+                                : FileSystem::IsLink(entry_);
+    }
+    std::uint64_t Size() const {
+        return info_ != nullptr ? info_->StepSize() : entry_.GetFileSize();
+    }
+    FilePath Name() const {
+        return info_ != nullptr ? FilePath(info_->StepName()) : entry_.GetName();
+    }
+    FileSpec Entry() const { return info_ != nullptr ? FileSpec(info_->MakeStepEntry()) : entry_; }
+
+private:
+    CountedPtr<FolderSpec_Iterator> impl_;
+    FolderEntryInfo_IF* info_ = nullptr;
+    FileSpec entry_;
+};
+
 std::uint64_t FolderSize(const FolderSpec& folder, bool recursive) {
     std::uint64_t total = 0;
-    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
-        if (!it.CurrentIsFolder()) {
-            total += it.Current().GetFileSize();
-        } else if (recursive && !it.CurrentIsLink()) {
-            total += FolderSize(FolderSpec(it.Current()), true);
+    for (Listing entries(folder); entries.Next();) {
+        if (!entries.IsFolder()) {
+            total += entries.Size();
+        } else if (recursive && !entries.IsLink()) {
+            total += FolderSize(FolderSpec(entries.Entry()), true);
         }
     }
     return total;
@@ -118,14 +168,13 @@ std::uint64_t FolderSize(const FolderSpec& folder, bool recursive) {
 void SearchFiles(const FolderSpec& folder, const FilePath& pattern, bool recursive,
                  bool caseSensitive, FileSpecList& results) {
     std::vector<FolderSpec> pending;
-    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
-        const FileSpec& entry = it.Current();
-        if (recursive && it.CurrentIsFolder()) {
-            if (!it.CurrentIsLink()) {
-                pending.emplace_back(entry);
+    for (Listing entries(folder); entries.Next();) {
+        if (recursive && entries.IsFolder()) {
+            if (!entries.IsLink()) {
+                pending.emplace_back(entries.Entry());
             }
-        } else if (entry.GetName().MatchesPattern(pattern, caseSensitive)) {
-            results.push_back(entry);
+        } else if (MatchesAll(pattern) || entries.Name().MatchesPattern(pattern, caseSensitive)) {
+            results.push_back(entries.Entry());
         }
     }
     for (const FolderSpec& sub : pending) {
@@ -136,15 +185,14 @@ void SearchFiles(const FolderSpec& folder, const FilePath& pattern, bool recursi
 void SearchFolders(const FolderSpec& folder, const FilePath& pattern, bool recursive,
                    bool caseSensitive, FileSpecList& results) {
     std::vector<FolderSpec> pending;
-    for (FolderIterator it = folder.NewIterator(); !it.AtEnd(); it.Advance()) {
-        if (!it.CurrentIsFolder()) {
+    for (Listing entries(folder); entries.Next();) {
+        if (!entries.IsFolder()) {
             continue;
         }
-        const FileSpec& entry = it.Current();
-        if (entry.GetName().MatchesPattern(pattern, caseSensitive)) {
-            results.push_back(entry);
-        } else if (recursive && !it.CurrentIsLink()) {
-            pending.emplace_back(entry);
+        if (entries.Name().MatchesPattern(pattern, caseSensitive)) {
+            results.push_back(entries.Entry());
+        } else if (recursive && !entries.IsLink()) {
+            pending.emplace_back(entries.Entry());
         }
     }
     for (const FolderSpec& sub : pending) {
@@ -235,6 +283,8 @@ void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler
         renamed = false;
     }
     if (!renamed) {
+        // A copy whose source cannot be removed afterwards would be left behind: refused first.
+        CheckRemovesOnlyItself(source);
         if (source.IsFile()) {
             CopyFile(target, source, tickler);
             source.Delete();
@@ -243,6 +293,7 @@ void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler
                 throw FileException(FileException::AccessDenied, target.GetPath().GetBytes());
             }
             const FolderSpec folder(source);
+            CheckMovable(folder);
             FileSpecList skipped;
             CopyTree(target, folder, true, tickler, skipped);
             if (!skipped.empty()) {

@@ -64,9 +64,10 @@ void CopyFileByChannel(const FileSpec& target, const FileSpec& source, const Tic
 //  - what the copy raises (the rename's failure is dropped); the source then stays, and so
 //    does what a folder copy made before the failure (see CopyFolder);
 //  - AccessDenied for the source's path (no cause) when the source is neither file nor folder;
-//  - AccessDenied naming the first linked folder inside a source tree that had to be copied:
-//    the copy skips such links, so removing the source would lose them. The copied tree stays
-//    in place, and so does the source;
+//  - AccessDenied naming the source, or the first link inside a source tree, when a copy is
+//    needed but the source could not be removed after it: the copy skips linked folders, and
+//    under Wine removing any link acts on its target (see CheckRemovesOnlyItself). Checked
+//    before anything is copied, so nothing is left on the target;
 //  - what removing the source raises (the copy then exists twice).
 void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler);
 
@@ -83,15 +84,19 @@ void CreateFolderTree(const FileSpec& folder);
 // is a folder like any other. A linked folder is skipped: neither the link nor what it leads
 // to is copied, and the copy goes on. The tickler receives one progress run per file. Raises
 // AccessDenied for the target's path (no cause), before anything is created, when the target
-// is the source or lies inside it (the copy would never end); otherwise what listing, creating
-// and copying raise. A failure stops the copy (a full target volume raises VolumeFull): the
-// folders made and the files copied completely before it stay, the file being copied is
-// removed (see CopyFile).
+// is the source or lies inside it, also when reached through a linked folder or another drive
+// letter for the same folder (IsSameOrInside; the copy would never end); otherwise what
+// listing, creating and copying raise. A failure stops the copy (a full target volume raises
+// VolumeFull): the folders made and the files copied completely before it stay, the file
+// being copied is removed (see CopyFile).
 void CopyFolder(const FileSpec& target, const FileSpec& source, bool recursive,
                 const Tickler& tickler);
 
 // The sum of the sizes of the files in folder, and with recursive of those in every sub-folder
-// (linked folders excluded). Raises what listing the folders and reading the sizes raise.
+// (linked folders excluded). The sizes are those the folder listing reports, so no file is
+// opened and files held open without sharing count too; Wine lists the current size of a file
+// that another handle is writing, while NTFS may list an older size until that handle closes.
+// Raises what listing the folders raises.
 std::uint64_t GetFolderSize(const FileSpec& folder, bool recursive);
 
 // The entries of folder whose names match pattern (FilePath::MatchesPattern, case-sensitive

@@ -8,6 +8,7 @@
 #include "support/CountedPtr.h"
 
 #include <cstdint>
+#include <string>
 
 namespace FileSystem {
 
@@ -17,14 +18,26 @@ constexpr EntryFlags EntryFolder = 0x1; // the entry is a folder (or a link to o
 constexpr EntryFlags EntryLink = 0x2;   // the entry is a link (junction, symbolic link): a
                                         // reparse point, which tree operations never enter
 
-// Offered beside FolderSpec_Iterator by an iterator that reads each entry's kind from the
-// listing (on Windows, the attributes of the find data); found by a dynamic cast. No data.
+// Offered beside FolderSpec_Iterator by an iterator that reads each entry's kind and size from
+// the listing (on Windows, the find data); found by a dynamic cast. No data. Step lets a walk
+// that needs only what the listing says (a size, a name to match) go past an entry without
+// making its file spec.
 class FolderEntryInfo_IF {
 public:
     virtual ~FolderEntryInfo_IF() = default;
     // The flags of the entry that the last Next returned; 0 before the first Next and once
-    // Next has returned an empty pointer. Never raises.
+    // Next has returned an empty pointer. After Step, those of the entry it moved to. Never
+    // raises.
     virtual EntryFlags LastEntryFlags() const = 0;
+    // Moves to the next entry like Next, without making its file spec; false at the end, and
+    // on every later call. Never raises.
+    virtual bool Step() = 0;
+    // The name and the size (as the listing gives it; 0 for a folder) of the entry Step moved
+    // to. Never raise.
+    virtual const std::wstring& StepName() const = 0;
+    virtual std::uint64_t StepSize() const = 0;
+    // The file spec of the entry Step moved to; raises what Next raises for that entry.
+    virtual CountedPtr<FileSpec_IF> MakeStepEntry() = 0;
 };
 
 } // namespace FileSystem

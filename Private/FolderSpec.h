@@ -35,8 +35,10 @@ public:
     // Removes the folder with everything under it, the folder itself last; a missing folder is
     // not an error. Read-only items are deleted too. A link met inside the tree (a junction
     // or symbolic link) is removed itself: what it leads to is never entered or touched. When
-    // the folder itself is a link, only the link is removed. Stops at the first failure and
-    // raises it; what was deleted stays deleted.
+    // the folder itself is a link, only the link is removed. Where the OS cannot remove a link
+    // without acting on its target (under Wine, any Linux symbolic link, also one to a file),
+    // the link and its target stay as they are and AccessDenied is raised for the link's path.
+    // Stops at the first failure and raises it; what was deleted stays deleted.
     void DeleteTree() const;
     // Deletes the files of the folder; with recursive, also its sub-folders with their trees
     // (links removed as in DeleteTree); without, every sub-folder and folder link stays as it
@@ -63,5 +65,19 @@ bool IsLink(const FileSpec& spec);
 // CopyFolder, DeleteTree and DeleteContents must never descend into. Same rules as IsLink.
 // Inside a listing, FolderIterator::CurrentIsLinkedFolder answers the same without the call.
 bool IsLinkedFolder(const FileSpec& spec);
+
+// Raises AccessDenied for spec's path (no cause) when removing the item would remove or change
+// anything besides it: a link that the OS cannot remove without acting on its target (under
+// Wine, any Linux symbolic link), or a name that leads to an item elsewhere (Wine lists a Linux
+// link to a file as a plain file). Nothing for a missing item or the empty FileSpec. A few OS
+// calls; raises nothing else but std::bad_alloc.
+void CheckRemovesOnlyItself(const FileSpec& spec);
+
+// Whether inner is the folder outer or lies inside it, decided by identity (volume serial
+// number and file index of inner and of each folder above it, compared with outer's), so that
+// a path through a linked folder or through a second drive letter for the same folder is seen
+// too; by the paths alone where the OS cannot tell identities. False when either is empty.
+// Raises only std::bad_alloc.
+bool IsSameOrInside(const FileSpec& inner, const FileSpec& outer);
 
 } // namespace FileSystem

@@ -5,6 +5,11 @@
 # The program's output goes through files, not straight into the caller's pipes: a Wine service
 # that the program starts (COM, networking) lives on after it and would otherwise hold CTest's
 # pipe open until it exits, which makes the test look as if it hung.
+#
+# Wine's own diagnostics on stderr (such as "wine: Read access denied for device ..." when a
+# program asks for the volume of Z:, or debug-channel lines) are not the program's output and
+# are dropped. When the program fails and nothing else is left, they are shown after all: then
+# they say why it could not start.
 set -uo pipefail
 export WINEPREFIX="$(cd "$1" && pwd)"
 shift
@@ -15,5 +20,10 @@ trap 'rm -f "$out" "$err"' EXIT
 wine "$@" </dev/null >"$out" 2>"$err"
 status=$?
 cat "$out"
-cat "$err" >&2
+own="$(grep -Eav '^(wine: |[0-9a-f]{4}:(fixme|err|warn|trace):|(fixme|err|warn|trace):)' "$err")"
+if [ -n "$own" ]; then
+    printf '%s\n' "$own" >&2
+elif [ "$status" -ne 0 ]; then
+    cat "$err" >&2
+fi
 exit "$status"

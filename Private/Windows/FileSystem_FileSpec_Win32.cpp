@@ -5,6 +5,7 @@
 #include "Private/Windows/FileSystem_ErrorTable.h"
 #include "Private/Windows/FileSystem_FileChannel_Win32.h"
 #include "Private/Windows/FileSystem_FolderIterator_Win32.h"
+#include "Private/Windows/FileSystem_Identity_Win32.h"
 #include "Private/Windows/FileSystem_Volume_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/TalvenWindows.h"
@@ -14,8 +15,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cwchar>
-#include <cwctype>
 #include <utility>
 #include <vector>
 
@@ -33,19 +34,24 @@ FileSystem_Win32::API& TheAPI() {
     return *api;
 }
 
+// Drive letters and the "UNC" of a prefix are ASCII; the C runtime's towupper would consult
+// the locale for each.
+wchar_t AsciiUpper(wchar_t c) {
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+}
+
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
 // "\\?\UNC\" is matched in any case, as the OS does; otherwise "\\?\unc\srv\x" would lose its
-// UNC meaning and be resolved as a relative path.
-std::wstring DropLongPathPrefix(const std::wstring& path) {
-    if (StartsWith(path, L"\\\\?\\") && path.size() >= 8 && std::towupper(path[4]) == L'U' &&
-        std::towupper(path[5]) == L'N' && std::towupper(path[6]) == L'C' && path[7] == L'\\') {
-        return L"\\\\" + path.substr(8);
-    }
-    if (StartsWith(path, L"\\\\?\\")) {
-        return path.substr(4);
+// UNC meaning and be resolved as a relative path. In place: most paths have no prefix.
+std::wstring DropLongPathPrefix(std::wstring path) {
+    if (StartsWith(path, L"\\\\?\\") && path.size() >= 8 && AsciiUpper(path[4]) == L'U' &&
+        AsciiUpper(path[5]) == L'N' && AsciiUpper(path[6]) == L'C' && path[7] == L'\\') {
+        path.erase(2, 6);
+    } else if (StartsWith(path, L"\\\\?\\")) {
+        path.erase(0, 4);
     }
     return path;
 }
@@ -58,7 +64,7 @@ bool IsBadCharacter(std::size_t i, const std::wstring& path) {
     const wchar_t c = path[i];
     switch (c) {
     case L':': {
-        const wint_t drive = std::towupper(path[0]);
+        const wchar_t drive = AsciiUpper(path[0]);
         return i != 1 || drive < L'A' || drive > L'Z';
     }
     case L'"':
@@ -75,12 +81,53 @@ bool IsBadCharacter(std::size_t i, const std::wstring& path) {
     }
 }
 
+// A base name (up to the first ".", without trailing spaces) that the OS may take for a device
+// (CON, PRN, AUX, NUL, COM<n>, LPT<n>, CONIN$, CONOUT$): normalisation turns such a path into a
+// device path.
+bool MayNameADevice(const std::wstring& name) {
+    std::size_t end = std::min(name.find(L'.'), name.size());
+    while (end > 0 && name[end - 1] == L' ') {
+        --end;
+    }
+    if (end < 3 || end > 7) {
+        return false;
+    }
+    std::wstring base = name.substr(0, end);
+    for (wchar_t& c : base) {
+        c = AsciiUpper(c);
+    }
+    if (end == 4) {
+        return base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0;
+    }
+    return base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" ||
+           base == L"CONIN$" || base == L"CONOUT$";
+}
+
+// One component that the normalisation would leave exactly as it is.
+bool IsPlainName(const std::wstring& name) {
+    if (name.empty() || name.back() == L' ' || name.back() == L'.' || MayNameADevice(name)) {
+        return false;
+    }
+    for (const wchar_t c : name) {
+        if (c < 0x20 || c == L'\\' || c == L'/' || c == L':' || c == L'"' || c == L'*' ||
+            c == L'<' || c == L'>' || c == L'?' || c == L'|') {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::wstring FullPathName(const std::wstring& path, const std::wstring& reportedPath) {
     FileSystem_Win32::API& api = TheAPI();
     // Some systems fail an empty path without setting an error (Wine does, for what is left of
     // "\\?\"): without this, an earlier call's error would be reported instead.
     ::SetLastError(ERROR_SUCCESS);
-    DWORD needed = api.GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    // Most paths fit a small buffer: one call instead of two.
+    wchar_t onStack[MAX_PATH + 1];
+    DWORD needed = api.GetFullPathNameW(path.c_str(), MAX_PATH + 1, onStack, nullptr);
+    if (needed != 0 && needed <= MAX_PATH) {
+        return std::wstring(onStack, needed);
+    }
     for (;;) {
         if (needed == 0) {
             const DWORD error = ::GetLastError();
@@ -173,7 +220,7 @@ FileSpec_Win32::NormalisedPath FileSpec_Win32::Normalise(const std::wstring& giv
             c = L'\\';
         }
     }
-    path = DropLongPathPrefix(path);
+    path = DropLongPathPrefix(std::move(path));
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (IsBadCharacter(i, path)) {
             RaiseInvalidPath(given);
@@ -185,7 +232,7 @@ FileSpec_Win32::NormalisedPath FileSpec_Win32::Normalise(const std::wstring& giv
     if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
         // One spelling per drive: the root is the key of the drive's volume object, and "c:\"
         // and "C:\" must not make two volumes of one medium (nor unequal specs of one file).
-        path[0] = static_cast<wchar_t>(std::towupper(path[0]));
+        path[0] = AsciiUpper(path[0]);
         result.root = path.substr(0, 3);
     } else if (path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'.') {
         const std::size_t serverEnd = path.find(L'\\', 2);
@@ -248,6 +295,14 @@ FileSpec_Win32::FileSpec_Win32(const FilePath& path, CountedPtr<Volume_IF> volum
         }
         return;
     }
+    // A fixed disk the table already holds is not asked again (see the constructor's contract).
+    if (volume_.IsNull()) {
+        volume_ = FindFixedVolume(root_);
+        if (const Volume_Win32* fixed = dynamic_cast<const Volume_Win32*>(volume_.Get())) {
+            CheckComponentLengths(fixed->maxComponentLength);
+            return;
+        }
+    }
     const VolumeInfo info(root_);
     CheckComponentLengths(info.maxComponentLength);
 
@@ -290,9 +345,15 @@ void FileSpec_Win32::CreateFolder() {
 }
 
 void FileSpec_Win32::Delete() {
+    DeleteChecked(std::wstring());
+}
+
+void FileSpec_Win32::DeleteChecked(const std::wstring& parentFinal) {
     if (!IsPresent()) {
         return;
     }
+    // Under Wine a remove acts on what a link leads to, also outside the tree being removed.
+    CheckRemovesOnlyItself(*this, parentFinal);
     FileSystem_Win32::API& api = TheAPI();
     const std::wstring longPath = GetLongPath();
     bool readOnlyCleared = false;
@@ -429,7 +490,23 @@ bool FileSpec_Win32::IsRoot() {
 }
 
 CountedPtr<FileSpec_IF> FileSpec_Win32::MakeChild(const FilePath& name) {
-    const std::wstring child = IsRoot() ? path_ + name.ToWide() : path_ + L"\\" + name.ToWide();
+    return MakeNamedChild(name.ToWide());
+}
+
+CountedPtr<FileSpec_IF> FileSpec_Win32::MakeNamedChild(const std::wstring& name) {
+    std::wstring child = IsRoot() ? path_ + name : path_ + L"\\" + name;
+    // A removable medium may have been swapped: its children read the volume again.
+    const auto* known = dynamic_cast<const Volume_Win32*>(volume_.Get());
+    if (known && known->IsFixedMedium() && IsPlainName(name)) {
+        if (name.size() > known->maxComponentLength) {
+            RaiseInvalidPath(child);
+        }
+        // As in the constructor: a volume dropped from the table (shut-down) is refused.
+        if (LookupVolume(*known, false).Get() != known) {
+            TALVEN_INTERNAL_ERROR(Source);
+        }
+        return MakeSameClass(std::move(child), true);
+    }
     return MakeSameClass(child);
 }
 
@@ -567,15 +644,27 @@ CountedPtr<FolderSpec_Iterator> FileSpec_Win32::NewIterator(CountedPtr<FolderSpe
     return FolderOps_Win32::NewIterator(std::move(self));
 }
 
-CountedPtr<FileSpec_IF> FileSpec_Win32::MakeSameClass(const std::wstring& path) {
-    if (dynamic_cast<FileSpec_Win9X*>(this)) {
+CountedPtr<FileSpec_IF> FileSpec_Win32::MakeSameClass(std::wstring path, bool normalised) {
+    const bool win9x = dynamic_cast<FileSpec_Win9X*>(this) != nullptr;
+    if (normalised) {
+        return CountedPtr<FileSpec_IF>(win9x ? new FileSpec_Win9X(std::move(path), *this)
+                                             : new FileSpec_Win32(std::move(path), *this));
+    }
+    if (win9x) {
         return CountedPtr<FileSpec_IF>(new FileSpec_Win9X(FilePath(path), volume_));
     }
     return CountedPtr<FileSpec_IF>(new FileSpec_Win32(FilePath(path), volume_));
 }
 
+FileSpec_Win32::FileSpec_Win32(std::wstring normalisedPath, const FileSpec_Win32& like)
+    : path_(std::move(normalisedPath)), root_(like.root_), isUnc_(like.isUnc_),
+      volume_(like.volume_) {}
+
 FileSpec_Win9X::FileSpec_Win9X(const FilePath& path, CountedPtr<Volume_IF> volume)
     : FileSpec_Win32(path, std::move(volume)) {}
+
+FileSpec_Win9X::FileSpec_Win9X(std::wstring normalisedPath, const FileSpec_Win32& like)
+    : FileSpec_Win32(std::move(normalisedPath), like) {}
 
 FileSpec_Win9X::~FileSpec_Win9X() = default;
 

@@ -44,6 +44,14 @@ public:
     // if new); with a given volume, it must be the one the table holds for the medium now,
     // otherwise the internal-software-error TalvenException for
     // ".\Private\Windows\FileSystem_FileSpec_Win32" is raised (the medium was swapped).
+    //
+    // A fixed disk is asked once: when the volume table already holds a fixed-disk volume for
+    // the root (or a fixed volume is given), its record stands in for reading the volume
+    // information again, so a spec costs about what GetFullPathNameW costs. Removable, optical
+    // and remote volumes are read for every spec, so a swapped medium or a remapped drive is
+    // seen at once. The price: a fixed volume that is reformatted (or a drive letter moved to
+    // another fixed disk) while the process runs keeps its old volume object, label and serial
+    // number for new specs until the library's shut-down empties the table.
     FileSpec_Win32(const FilePath& path, CountedPtr<Volume_IF> volume);
     ~FileSpec_Win32() override;
 
@@ -55,7 +63,13 @@ public:
     // Removes the file or empty folder; nothing there is not an error. A read-only item has its
     // read-only attribute cleared once and is tried again; when that fails too, the attribute
     // is put back and the delete's error raised. A folder with content raises FolderNotEmpty.
+    // Removes nothing but the item itself: raises AccessDenied for this path, before touching
+    // anything, when the OS would act on something else (a link it cannot remove without its
+    // target, or a name that leads elsewhere; see CheckRemovesOnlyItself).
     void Delete() override;
+    // Delete, with parentFinal the final path of the parent folder when the caller knows it
+    // (ReadFinalPath), or empty.
+    void DeleteChecked(const std::wstring& parentFinal);
     // Local time of last access. A missing item raises.
     DateTime GetAccessDate() override;
     // The archive, hidden, read-only and system flags. A missing item raises.
@@ -94,6 +108,11 @@ public:
     // of the same class as this object. name may hold several components. Raises what the
     // constructor raises.
     CountedPtr<FileSpec_IF> MakeChild(const FilePath& name) override;
+    // MakeChild for a wide name. A single component that normalisation cannot change (no
+    // separator, wildcard, colon or control character, no trailing space or dot, no device
+    // name) on a fixed disk is joined to the path as it is, without the OS calls of the
+    // normalisation: what a listing makes for each of its entries.
+    CountedPtr<FileSpec_IF> MakeNamedChild(const std::wstring& name);
     // A FileChannel_Win32 on the long path; self must be the caller's pointer to this object.
     // Raises the channel's FileException when the file cannot be opened.
     CountedPtr<FileChannel_IF> OpenChannel(OpenMode mode, CountedPtr<FileSpec_IF> self) override;
@@ -163,9 +182,14 @@ public:
     // when isUnc, else "\\?\" + path. Raises only std::bad_alloc.
     static std::wstring LongPathFor(const std::wstring& path, bool isUnc);
 
+protected:
+    // A spec of like's class, root and volume for a path that is normalised already.
+    FileSpec_Win32(std::wstring normalisedPath, const FileSpec_Win32& like);
+
 private:
-    // A new object of this object's own class for path, on this volume.
-    CountedPtr<FileSpec_IF> MakeSameClass(const std::wstring& path);
+    // A new object of this object's own class for path, on this volume; normalised says that
+    // path needs no normalisation.
+    CountedPtr<FileSpec_IF> MakeSameClass(std::wstring path, bool normalised = false);
     // Raises InvalidFilePath when a component after the root is longer than maxLength.
     void CheckComponentLengths(std::uint32_t maxLength) const;
 
@@ -188,6 +212,10 @@ public:
 
     // The path unchanged.
     std::wstring GetLongPath() override;
+
+private:
+    friend class FileSpec_Win32;
+    FileSpec_Win9X(std::wstring normalisedPath, const FileSpec_Win32& like);
 };
 
 } // namespace FileSystem

@@ -3,6 +3,7 @@
 
 #include "Private/FolderSpec.h"
 #include "Private/Windows/FileSystem_ErrorTable.h"
+#include "Private/Windows/FileSystem_Identity_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "support/TalvenException.h"
 
@@ -72,18 +73,36 @@ FolderIterator_Win32::FolderIterator_Win32(CountedPtr<FileSpec_Win32> folder)
 FolderIterator_Win32::~FolderIterator_Win32() = default;
 
 CountedPtr<FileSpec_IF> FolderIterator_Win32::Next() {
-    if (!find_) {
-        lastFlags_ = 0;
-        return CountedPtr<FileSpec_IF>();
-    }
-    const std::wstring name = data_.cFileName;
-    const EntryFlags flags = FlagsOf(data_.dwFileAttributes);
     // Moving on before the entry is made means that an entry which cannot be made raises once
     // and is then passed over; otherwise a caller that goes on after the raise would meet the
     // same entry for ever.
-    Advance();
+    if (!Step()) {
+        return CountedPtr<FileSpec_IF>();
+    }
+    const EntryFlags flags = lastFlags_;
     lastFlags_ = 0;
-    CountedPtr<FileSpec_IF> entry = folder_->MakeChild(FilePath(name));
+    CountedPtr<FileSpec_IF> entry = MakeStepEntry();
+    lastFlags_ = flags;
+    return entry;
+}
+
+bool FolderIterator_Win32::Step() {
+    if (!find_) {
+        lastFlags_ = 0;
+        return false;
+    }
+    stepName_ = data_.cFileName;
+    lastFlags_ = FlagsOf(data_.dwFileAttributes);
+    stepSize_ = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    ? 0
+                    : (std::uint64_t{data_.nFileSizeHigh} << 32) | data_.nFileSizeLow;
+    Advance();
+    return true;
+}
+
+CountedPtr<FileSpec_IF> FolderIterator_Win32::MakeStepEntry() {
+    const std::wstring& name = stepName_;
+    CountedPtr<FileSpec_IF> entry = folder_->MakeNamedChild(name);
     // Normalisation trims trailing spaces and dots, so "x " or "x." would come back as a
     // file spec of "x": another item, perhaps an existing one. Such a name cannot be named.
     const auto* made = dynamic_cast<FileSpec_Win32*>(entry.Get());
@@ -95,7 +114,6 @@ CountedPtr<FileSpec_IF> FolderIterator_Win32::Next() {
         const bool root = !folderPath.empty() && folderPath.back() == L'\\';
         RaiseWin32Error(ERROR_BAD_PATHNAME, folderPath + (root ? L"" : L"\\") + name);
     }
-    lastFlags_ = flags;
     return entry;
 }
 
@@ -121,19 +139,26 @@ CountedPtr<FolderSpec_Iterator> NewIterator(CountedPtr<FolderSpec_IF> self) {
 }
 
 void DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self) {
-    FolderIterator_Win32 listing(Win32Folder(self));
+    CountedPtr<FileSpec_Win32> emptied = Win32Folder(self);
+    FolderIterator_Win32 listing(emptied);
+    // Read once for all entries: each removal is checked against it (CheckRemovesOnlyItself).
+    const std::wstring folderFinal = ReadFinalPath(emptied->GetLongPath(), false);
     // The search stays open while its entries go; the OS lists on past deleted entries.
     for (CountedPtr<FileSpec_IF> entry = listing.Next(); entry; entry = listing.Next()) {
         const EntryFlags flags = listing.LastEntryFlags();
+        auto* item = dynamic_cast<FileSpec_Win32*>(entry.Get());
+        if (item == nullptr) {
+            TALVEN_INTERNAL_ERROR(Source);
+        }
         if ((flags & EntryFolder) == 0) {
-            // A link to a file goes with DeleteFileW, which removes the link, not its target.
-            entry->Delete();
+            // A link to a file is removed as a link where the OS can, else refused.
+            item->DeleteChecked(folderFinal);
         } else if (!recursive) {
             continue;
         } else if ((flags & EntryLink) != 0) {
             // Entering a junction or folder link would delete what lies outside the tree (or
-            // loop through an ancestor); RemoveDirectoryW on it removes the link alone.
-            entry->Delete();
+            // loop through an ancestor); it is removed as a link where the OS can, else refused.
+            item->DeleteChecked(folderFinal);
         } else {
             CountedPtr<FolderSpec_IF> folder = entry.DynamicCast<FolderSpec_IF>();
             if (folder.IsNull()) {

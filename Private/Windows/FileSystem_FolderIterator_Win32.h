@@ -42,6 +42,12 @@ public:
     // EntryFolder from FILE_ATTRIBUTE_DIRECTORY, EntryLink from FILE_ATTRIBUTE_REPARSE_POINT,
     // of the entry the last Next returned.
     EntryFlags LastEntryFlags() const override { return lastFlags_; }
+    // The listing's own view of the next entry (FolderEntryInfo_IF); MakeStepEntry raises as
+    // Next does.
+    bool Step() override;
+    const std::wstring& StepName() const override { return stepName_; }
+    std::uint64_t StepSize() const override { return stepSize_; }
+    CountedPtr<FileSpec_IF> MakeStepEntry() override;
     // Whether a search is still open (one entry buffered).
     bool IsListing() const { return find_.IsValid(); }
 
@@ -55,6 +61,8 @@ private:
     Win32Res::FindHandle find_;
     WIN32_FIND_DATAW data_;
     EntryFlags lastFlags_ = 0;
+    std::wstring stepName_;
+    std::uint64_t stepSize_ = 0;
 };
 
 // The folder operations of FileSpec_Win32. self must point at a FileSpec_Win32 (it is the
@@ -67,10 +75,13 @@ CountedPtr<FolderSpec_Iterator> NewIterator(CountedPtr<FolderSpec_IF> self);
 // Lists self and, per entry in listing order: deletes a file or a link to a file
 // (FileSpec_Win32::Delete, with its read-only retry); with recursive, removes a link to a
 // folder as a link (never entering it) and a sub-folder with DeleteTree; without, leaves
-// folders and folder links. Stops at the first raise; what was deleted stays deleted.
+// folders and folder links. Nothing outside the folder is ever removed or changed: a link that
+// the OS cannot remove without touching its target (under Wine, every link) stays as it is,
+// and AccessDenied is raised for its path. Stops at the first raise; what was deleted stays
+// deleted.
 void DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self);
-// Nothing when self is not present. A link is removed as a link. Otherwise DeleteContents
-// (recursive) and then the folder itself. Raises what those raise.
+// Nothing when self is not present. A link is removed as a link (or refused as above).
+// Otherwise DeleteContents (recursive) and then the folder itself. Raises what those raise.
 void DeleteTree(CountedPtr<FolderSpec_IF> self);
 // The Win32 attributes of the item at a long path, as GetFileAttributesExW gives them (those
 // of a link itself, not of its target); false when the OS cannot tell. Never raises.

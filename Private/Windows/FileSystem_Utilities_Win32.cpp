@@ -171,8 +171,17 @@ void CopyFile(const FileSpec& target, const FileSpec& source, const Tickler& tic
     }
     // Wine's CopyFileExW never calls the routine; the caller still sees the file and its end.
     if (!context.called) {
-        ReportCopyStart(tickler, context.source);
-        tickler.Tickle(1.0);
+        try {
+            ReportCopyStart(tickler, context.source);
+            tickler.Tickle(1.0);
+        } catch (...) {
+            // A failed copy leaves no target, also when only its report failed.
+            try {
+                target.Delete();
+            } catch (...) {
+            }
+            throw;
+        }
     }
 }
 

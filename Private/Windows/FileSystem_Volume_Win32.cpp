@@ -236,6 +236,21 @@ CountedPtr<Volume_IF> LookupVolume(const VolumeInfo& info, bool create) {
     return volume;
 }
 
+CountedPtr<Volume_IF> FindFixedVolume(const std::wstring& rootPath) {
+    const TalvenAutoCriticalSection guard(&VolumeTableLock());
+    std::map<VolumeInfo, CountedPtr<Volume_IF>>& table = VolumeTable();
+    // Ordered by root path first: the records of this root follow the smallest key for it.
+    const VolumeInfo first(0, 0, 0, std::wstring(), rootPath, std::wstring());
+    for (auto at = table.lower_bound(first); at != table.end() && at->first.rootPath == rootPath;
+         ++at) {
+        const auto* volume = dynamic_cast<const Volume_Win32*>(at->second.Get());
+        if (volume && volume->IsFixedMedium()) {
+            return at->second;
+        }
+    }
+    return CountedPtr<Volume_IF>();
+}
+
 void ClearVolumeTable() {
     // Swapped out first, so that volume destructors never run while the table is mid-change.
     std::map<VolumeInfo, CountedPtr<Volume_IF>> old;

@@ -115,6 +115,11 @@ private:
 // look up at once; they get one object per medium.
 CountedPtr<Volume_IF> LookupVolume(const VolumeInfo& info, bool create);
 
+// The volume the table holds for a fixed disk at rootPath, or empty when it holds none (or the
+// medium at rootPath is removable, optical or remote). Asks the OS nothing. Raises only
+// std::bad_alloc.
+CountedPtr<Volume_IF> FindFixedVolume(const std::wstring& rootPath);
+
 // Empties the volume table (under its lock); objects still shared elsewhere live on. For the
 // library's shut-down. Never raises.
 void ClearVolumeTable();

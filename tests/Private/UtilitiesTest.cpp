@@ -8,11 +8,13 @@
 
 #include "Private/Windows/FileSystem_Win32_Install.h"
 #include "Windows/UtilitiesTestSupport.h"
+#include "common/TestDrives.h"
 #include "common/TestFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 using namespace FileSystem;
@@ -138,6 +140,25 @@ TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
     EXPECT_TRUE(FindFolders(At(L"x"), FilePath("bin"), false).size() == 1);
 }
 
+// Sizes come from the listing, without opening the files: one held open without sharing and
+// one that another handle is still writing count with their current sizes.
+TEST_F(UtilitiesTest, FolderSizeCountsFilesInUseWithTheirCurrentSize) {
+    Folder(L"s");
+    dir.WriteFile(L"s\\held", "1234567");
+    const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
+                                                     GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                     CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(held.IsValid() && growing.IsValid());
+    const std::string bytes(100, 'g');
+    for (std::uint64_t expected : {107u, 207u}) {
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(growing.Get(), bytes.data(), 100, &written, nullptr));
+        EXPECT_EQ(GetFolderSize(At(L"s"), true), expected);
+    }
+}
+
 TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinkedFolders) {
     const FileSpec tree = Path(LinkTree);
     if (!tree.IsPresent()) {
@@ -155,6 +176,44 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinkedFolders) {
     EXPECT_EQ(ReadAll(dir.Child(L"copy\\sub\\b.txt")), "bbbbb");
     EXPECT_FALSE(Exists(dir.Child(L"copy\\out")));
     EXPECT_FALSE(Exists(dir.Child(L"copy\\sub\\up")));
+}
+
+// The same target inside its source, reached another way: through a linked folder (the
+// fixture's out -> outside), and through S:, a second drive letter for the folder
+// C:\talven-fixtures\second-drive (tests/fixtures/setup-drives.sh).
+TEST_F(UtilitiesTest, TargetInsideItsSourceIsSeenThroughLinksAndOtherDriveLetters) {
+    const std::wstring outside = L"C:\\talven-fixtures\\util-links\\outside";
+    if (!Exists(outside)) {
+        GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
+    }
+    EXPECT_EQ(ErrorCode([&] {
+                  CopyFolder(Path(L"C:\\talven-fixtures\\util-links\\tree\\out\\copy"),
+                             Path(outside.c_str()), true, Tickler());
+              }),
+              FileException::AccessDenied.id());
+    EXPECT_FALSE(Exists(outside + L"\\copy"));
+    if (!TalvenTest::DriveUsable(L"S:\\")) {
+        GTEST_SKIP() << "no drive S: (tests/fixtures/setup-drives.sh)";
+    }
+    const std::wstring run = L"run-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(::GetTickCount());
+    const std::wstring source = L"C:\\talven-fixtures\\second-drive\\" + run;
+    ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
+    struct Remove {
+        std::wstring path;
+        ~Remove() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } remove{source};
+    Path(source.c_str()).MakeChild(FilePath("f.txt")).OpenChannel(ModeWrite | ModeCreate);
+    const std::wstring inside = L"S:\\" + run + L"\\in";
+    EXPECT_EQ(
+        ErrorCode([&] { CopyFolder(Path(inside.c_str()), Path(source.c_str()), true, Tickler()); }),
+        FileException::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([&] { Move(Path(inside.c_str()), Path(source.c_str()), Tickler()); }),
+              FileException::AccessDenied.id());
+    EXPECT_FALSE(Exists(source + L"\\in"));
 }
 
 TEST_F(UtilitiesTest, RelativePaths) {

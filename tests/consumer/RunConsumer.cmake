@@ -11,6 +11,7 @@ endfunction()
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -G Ninja
     -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+    "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}"
     # The cross toolchain searches packages only below its own root, so name the package folder.
     -DTalven_DIR=${prefix}/lib/cmake/Talven)
 run(${CMAKE_COMMAND} --build ${build})

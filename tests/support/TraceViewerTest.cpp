@@ -7,6 +7,7 @@
 #include "Private/Windows/TalvenWindows.h"
 #include "Private/Windows/Win32Handle.h"
 #include "TraceTestSupport.h"
+#include "TraceViewSupport.h"
 #include "common/TestFolder.h"
 #include "support/TalvenException.h"
 
@@ -29,7 +30,7 @@ namespace {
 
 using TraceTestSupport::InProcessViewer;
 using TraceTestSupport::Received;
-using Lines = std::vector<std::string>;
+using namespace TraceViewSupport;
 namespace Layout = UTrace::ViewerRecord;
 
 // Each test starts its own tracing with the viewer it needs already present (or absent).
@@ -233,80 +234,10 @@ TEST_F(TraceViewer, EightThreadsNeitherInterleaveNorLoseLines) {
 
 // --- traceview as a separate process ----------------------------------------------------------
 
-std::wstring Program(const wchar_t* name) {
-    return TalvenTest::TestFolder::ProgramFolder() + L"\\" + name;
-}
-
-class ChildProcess {
-public:
-    bool Start(const std::wstring& program, const std::wstring& arguments) {
-        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        if (!::CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                              CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
-            return false;
-        }
-        process_.Reset(info.hProcess);
-        Win32Res::KernelHandle thread(info.hThread);
-        return true;
-    }
-    // The exit code, or -1 after killing a process that did not end within timeout.
-    long Wait(DWORD timeout) {
-        if (!process_) {
-            return -1;
-        }
-        if (::WaitForSingleObject(process_.Get(), timeout) != WAIT_OBJECT_0) {
-            ::TerminateProcess(process_.Get(), 99);
-            ::WaitForSingleObject(process_.Get(), 5000);
-            process_.Reset();
-            return -1;
-        }
-        DWORD code = 0;
-        ::GetExitCodeProcess(process_.Get(), &code);
-        process_.Reset();
-        return static_cast<long>(code);
-    }
-    ~ChildProcess() { Wait(0); }
-
-private:
-    Win32Res::KernelHandle process_;
-};
-
-HWND WaitForViewerWindow(DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        if (HWND window = ::FindWindowW(UTrace::ViewerWindowClass, nullptr)) {
-            return window;
-        }
-        if (::GetTickCount() - start > timeoutMs) {
-            return nullptr;
-        }
-        ::Sleep(50);
-    }
-}
-
-Lines ReadLines(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    Lines lines;
-    std::string line;
-    while (std::getline(content, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 class TraceViewProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::GetFileAttributesW(Program(L"traceview.exe").c_str()) == INVALID_FILE_ATTRIBUTES ||
-            ::GetFileAttributesW(Program(L"trace_sample.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (!ProgramsBuilt()) {
             GTEST_SKIP() << "traceview.exe and trace_sample.exe are not built";
         }
         ASSERT_EQ(WaitForViewerWindow(0), nullptr) << "another trace viewer is running";
@@ -346,14 +277,7 @@ TEST_F(TraceViewProcess, PrintsTheLinesOfATracedProgramInOrder) {
     ASSERT_EQ(viewer_.Wait(20000), 0) << "--stop ends the running viewer";
     window_ = nullptr;
 
-    Lines expected = {"[4] Sample: run - 50 lines"};
-    for (int i = 0; i < 50; ++i) {
-        expected.push_back("[2] Sample:   line " + std::to_string(i));
-    }
-    expected.push_back("[3] Sample (value 42):   the answer");
-    expected.push_back("[1] Sample:   open: error = -10005, message = \"file not found\"");
-    expected.push_back("[4] Sample: run - return = 0");
-    EXPECT_EQ(ReadLines(output_), expected);
+    EXPECT_EQ(ReadLines(output_), SampleLines("Sample", 50));
 }
 
 TEST_F(TraceViewProcess, RejectsMalformedRecords) {

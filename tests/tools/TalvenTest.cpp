@@ -50,9 +50,10 @@ void Drain(HANDLE pipe, std::string* into) {
     }
 }
 
-// Runs talven.exe with args and waits at most a minute for it. (Ctrl+C is tested from Linux by
-// tests/tools/ctrl-c-copy.sh: Wine raises no console event for a Windows-side test.)
-Result Talven(const std::vector<std::wstring>& args) {
+// Runs talven.exe with args (in the folder cwd, when given) and waits at most a minute for it.
+// (Ctrl+C is tested from Linux by tests/tools/ctrl-c-copy.sh: Wine raises no console event for
+// a Windows-side test.)
+Result Talven(const std::vector<std::wstring>& args, const std::wstring& cwd = L"") {
     Result result;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
@@ -74,8 +75,9 @@ Result Talven(const std::vector<std::wstring>& args) {
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION info{};
-    const BOOL started = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE,
-                                          CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    const BOOL started =
+        ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                         cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
     EXPECT_TRUE(started) << ::GetLastError();
     if (!started) {
         return result;
@@ -269,6 +271,32 @@ TEST(TalvenTest, FileCommandsOnAGeneratedTree) {
     EXPECT_EQ(Talven({L"rm", L"-r", folder.Child(L"moved")}).status, 0u);
     EXPECT_FALSE(Exists(folder.Child(L"moved")));
     EXPECT_EQ(Talven({L"rm", L"-r", folder.Child(L"moved")}).status, 1u);
+}
+
+// Every argument is handed to the library as typed, which resolves it against the current
+// folders: relative, ".", "..", a ".." inside, root-relative ("\\x") and drive-relative ("C:x").
+TEST(TalvenTest, PathsOfEveryFormAreTakenAsTyped) {
+    TalvenTest::TestFolder folder;
+    folder.WriteFile(L"a.txt", "12345");
+    const std::wstring sub = folder.Child(L"sub");
+    ASSERT_TRUE(::CreateDirectoryW(sub.c_str(), nullptr));
+    const std::wstring file = folder.Child(L"a.txt");
+    const std::wstring& top = folder.Path();
+    const struct {
+        std::wstring cwd, arg, names;
+    } rows[] = {{top, L"a.txt", file},
+                {top, L".", top},
+                {sub, L"..", top},
+                {sub, L"..\\a.txt", file},
+                {top, L"sub\\..\\a.txt", file},
+                {sub, top.substr(2) + L"\\a.txt", file},
+                {sub, top.substr(0, 2) + L"..\\a.txt", file}};
+    for (const auto& row : rows) {
+        const Result r = Talven({L"stat", row.arg}, row.cwd);
+        EXPECT_EQ(r.status, 0u) << U8(row.arg) << r.err;
+        EXPECT_TRUE(Contains(r.out, "path:       " + U8(row.names) + "\n")) << U8(row.arg) << r.out;
+    }
+    EXPECT_EQ(Talven({L"stat", L""}).status, 2u);
 }
 
 TEST(TalvenTest, SqlPrintsRowsAndKeepsTheFileEncrypted) {

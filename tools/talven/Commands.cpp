@@ -75,24 +75,13 @@ void Line(const std::string& text) {
     Out(text + "\n");
 }
 
-bool IsAbsolute(const ByteString& path) {
-    if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') &&
-        (path[1] == '\\' || path[1] == '/')) {
-        return true;
-    }
-    return path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
-
-// The library wants full paths; a relative one is taken from the current folder.
+// The argument as typed: the library resolves relative, root-relative ("\\x"), drive-relative
+// ("C:x"), "." and ".." forms against the current folders itself.
 FileSpec Spec(const ByteString& path) {
-    if (IsAbsolute(path)) {
-        return FileSpec(FilePath(path));
+    if (path.empty()) {
+        throw UsageError("an empty path names nothing");
     }
-    ByteString full = FileSystem::GetCurrentFolder().GetPath().GetBytes();
-    if (!full.empty() && full.back() != '\\') {
-        full += '\\';
-    }
-    return FileSpec(FilePath(full + path));
+    return FileSpec(FilePath(path));
 }
 
 // A missing item is reported as the library reports it, with its path.

@@ -1,6 +1,10 @@
-// traceview: the trace viewer. Shows a (hidden) window of the viewer class, receives the trace
-// records that traced programs send to it, checks them, and prints each line with its level and
-// component to the console or to a file. Ends on WM_CLOSE, Ctrl+C, a timeout or a line count.
+// traceview: the trace viewer. Receives the trace records that traced programs send to a window
+// of the viewer class and checks them. Started on its own (or with --window) it shows them in a
+// window; from a console or a script it prints each line with its level and component to the
+// console or to a file, and ends on WM_CLOSE, Ctrl+C, a timeout or a line count.
+#include "Record.h"
+#include "ViewerWindow.h"
+
 #include "Private/Windows/TalvenWindows.h"
 #include "Private/Windows/Win32Handle.h"
 #include "support/ByteString.h"
@@ -8,29 +12,36 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 namespace {
 
-namespace Layout = UTrace::ViewerRecord;
+using TraceView::FormatLine;
+using TraceView::ParseRecord;
+using TraceView::Record;
 
 const char Usage[] =
-    "usage: traceview [-o FILE] [--append] [--timeout MS] [--count N]\n"
-    "       traceview --stop\n"
+    "usage: traceview [-o FILE] [--append] [--timeout MS] [--count N] [--console]\n"
+    "       traceview --window [--max-lines N]\n"
+    "       traceview --stop | --save FILE\n"
     "\n"
     "Receives the lines of traced programs and prints them as\n"
     "  [level] component (value N): text\n"
+    "or, started on its own or with --window, shows them in a window.\n"
     "\n"
     "  -o, --output FILE  write the lines to FILE (replaced) instead of the console\n"
     "  --append           add to FILE instead of replacing it\n"
     "  --timeout MS       end after MS milliseconds\n"
     "  --count N          end after N lines\n"
+    "  --console          print to the console even when started on its own\n"
+    "  --window           show the window\n"
+    "  --max-lines N      lines the window keeps before dropping the oldest (1000000)\n"
     "  --stop             tell the running viewer to end, then end\n"
+    "  --save FILE        tell the running viewer's window to save the lines it shows\n"
     "  -h, --help         show this text\n";
 
 struct Options {
@@ -38,83 +49,13 @@ struct Options {
     bool append = false;
     DWORD timeout = 0;       // 0: none
     std::uint64_t count = 0; // 0: no limit
+    bool console = false;
+    bool window = false;
+    std::uint64_t maxLines = TraceView::WindowOptions().maxLines;
     bool stop = false;
+    std::wstring save;
     bool help = false;
 };
-
-struct Record {
-    std::uint32_t level;
-    std::int32_t value;
-    bool hasValue;
-    std::string component;
-    std::string text;
-};
-
-std::uint32_t GetU32(const unsigned char* at) {
-    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-
-// Checks a WM_COPYDATA payload against the record layout; on success fills record, otherwise
-// says why in reason. Every length comes from cbData, never from the sender's fields alone.
-bool Parse(const COPYDATASTRUCT& data, Record& record, const char*& reason) {
-    if (data.dwData != Layout::Magic) {
-        reason = "wrong dwData";
-        return false;
-    }
-    if (data.lpData == nullptr || data.cbData < Layout::HeaderSize ||
-        data.cbData > Layout::MaxSize) {
-        reason = "size out of range";
-        return false;
-    }
-    const auto* bytes = static_cast<const unsigned char*>(data.lpData);
-    if (GetU32(bytes + Layout::OffsetSize) != data.cbData) {
-        reason = "size field differs from the bytes received";
-        return false;
-    }
-    if (GetU32(bytes + Layout::OffsetMagic) != Layout::Magic) {
-        reason = "wrong magic";
-        return false;
-    }
-    const unsigned char hasValue = bytes[Layout::OffsetHasValue];
-    if (hasValue > 1) {
-        reason = "hasValue is neither 0 nor 1";
-        return false;
-    }
-    const auto* component = reinterpret_cast<const char*>(bytes + Layout::OffsetComponent);
-    const void* componentEnd = std::memchr(component, '\0', Layout::ComponentSize);
-    if (componentEnd == nullptr) {
-        reason = "component not terminated";
-        return false;
-    }
-    const auto* text = reinterpret_cast<const char*>(bytes + Layout::OffsetText);
-    const std::size_t textLength = data.cbData - Layout::HeaderSize;
-    if (text[textLength] != '\0' || std::memchr(text, '\0', textLength) != nullptr) {
-        reason = "text length differs from the size";
-        return false;
-    }
-    record.level = GetU32(bytes + Layout::OffsetLevel);
-    record.value = static_cast<std::int32_t>(GetU32(bytes + Layout::OffsetValue));
-    record.hasValue = hasValue == 1;
-    record.component.assign(component, static_cast<const char*>(componentEnd));
-    record.text.assign(text, textLength);
-    return true;
-}
-
-std::string Format(const Record& record) {
-    std::string line = "[" + std::to_string(record.level) + "] ";
-    line += record.component;
-    if (record.hasValue) {
-        line += record.component.empty() ? "(value " : " (value ";
-        line += std::to_string(record.value) + ")";
-    }
-    if (!line.empty() && line.back() != ' ') {
-        line += ": ";
-    }
-    line += record.text;
-    line += "\r\n";
-    return line;
-}
 
 // Where the lines go: a console (written as UTF-16 so the ANSI text shows as it was meant),
 // or the bytes unchanged to a file or a redirected standard output.
@@ -197,14 +138,15 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (viewer == nullptr || (viewer->limit != 0 && viewer->received >= viewer->limit)) {
             return FALSE;
         }
+        const auto& data = *reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         Record record;
-        const char* reason = "";
-        if (!Parse(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), record, reason)) {
+        if (const char* reason = ParseRecord(data.dwData, data.lpData, data.cbData, record)) {
             ++viewer->rejected;
             std::fprintf(stderr, "traceview: rejected a record: %s\n", reason);
             return FALSE;
         }
-        viewer->output.Write(Format(record));
+        viewer->output.Write(
+            FormatLine(record.level, record.component, record.hasValue, record.value, record.text));
         if (++viewer->received == viewer->limit) {
             ::PostMessageW(window, WM_CLOSE, 0, 0);
         }
@@ -248,8 +190,18 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
         } else if (arg == L"--count" && ParseNumber(next, number) && number > 0) {
             options.count = number;
             ++i;
+        } else if (arg == L"--console") {
+            options.console = true;
+        } else if (arg == L"--window") {
+            options.window = true;
+        } else if (arg == L"--max-lines" && ParseNumber(next, number) && number > 0) {
+            options.maxLines = number;
+            ++i;
         } else if (arg == L"--stop") {
             options.stop = true;
+        } else if (arg == L"--save" && next != nullptr) {
+            options.save = next;
+            ++i;
         } else if (arg == L"-h" || arg == L"--help" || arg == L"/?") {
             options.help = true;
         } else {
@@ -269,6 +221,45 @@ int Stop() {
     }
     ::PostMessageW(running, WM_CLOSE, 0, 0);
     return 0;
+}
+
+// Asks the running viewer's window to save what it shows; waits until the file is written.
+int Save(const std::wstring& path) {
+    const HWND running = ::FindWindowW(UTrace::ViewerWindowClass, nullptr);
+    if (running == nullptr) {
+        std::fprintf(stderr, "traceview: no trace viewer is running\n");
+        return 1;
+    }
+    // The window may have another current folder: give it the full path.
+    wchar_t full[32768];
+    const DWORD length = ::GetFullPathNameW(path.c_str(), 32768, full, nullptr);
+    if (length == 0 || length >= 32768) {
+        std::fprintf(stderr, "traceview: bad file name\n");
+        return 1;
+    }
+    COPYDATASTRUCT data = {TraceView::SaveRequestMagic,
+                           static_cast<DWORD>(length * sizeof(wchar_t)), full};
+    if (::SendMessageW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)) == FALSE) {
+        std::fprintf(stderr, "traceview: the running viewer did not save the lines (a console "
+                             "viewer cannot, and a window cannot write to that file)\n");
+        return 1;
+    }
+    return 0;
+}
+
+// Started on its own: no output options, and standard output is not redirected, and the
+// console (if any) was made for this process alone, as Explorer makes one.
+bool StartedOnItsOwn(const Options& options) {
+    if (options.console || !options.output.empty() || options.count != 0 || options.timeout != 0) {
+        return false;
+    }
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out != nullptr && out != INVALID_HANDLE_VALUE && !::GetConsoleMode(out, &mode)) {
+        return false;
+    }
+    DWORD processes[2];
+    return ::GetConsoleProcessList(processes, 2) <= 1;
 }
 
 int Run(const Options& options) {
@@ -348,6 +339,16 @@ int main() {
     }
     if (options.stop) {
         return Stop();
+    }
+    if (!options.save.empty()) {
+        return Save(options.save);
+    }
+    if (options.window || StartedOnItsOwn(options)) {
+        ::FreeConsole(); // the console Explorer opened for us would only stand empty
+        TraceView::WindowOptions window;
+        window.maxLines = static_cast<std::size_t>(
+            std::min<std::uint64_t>(options.maxLines, static_cast<std::size_t>(-1)));
+        return TraceView::RunWindow(window);
     }
     return Run(options);
 }

@@ -1,6 +1,7 @@
 // Moves and copies between volumes, on the 1 MiB tmpfs drive Q: (tests/fixtures/
 // util-tmpfs-drive.sh, root only): a folder move falls back to copy and delete, a copy that
-// fills the volume leaves no partial target, a tree holding links is not moved; and relative
+// fills the volume leaves no partial target, a tree holding links is refused before anything
+// is copied; and relative
 // paths between volumes, with the optical drive T: of tests/fixtures/setup-drives.sh.
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
@@ -73,11 +74,12 @@ TEST_F(CrossVolumeTest, TreeHoldingLinksIsNotMovedAway) {
     if (!Exists(tree)) {
         GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
     }
-    // The copy skips the links; removing the source would lose them.
+    // The copy skips the links; removing the source would lose them. Refused before copying.
     const FileException e =
         CatchFileException([&] { Move(Remote(L"links"), FileSpec(FilePath(tree)), Tickler()); });
     EXPECT_EQ(e.code(), FileException::AccessDenied.id());
     EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(FilePath(tree + L"\\out")));
+    EXPECT_FALSE(Exists(run->Child(L"links")));
     EXPECT_EQ(ReadAll(tree + L"\\sub\\b.txt"), "bbbbb");
     EXPECT_EQ(ReadAll(tree + L"\\out\\o.txt"), "outside");
 }

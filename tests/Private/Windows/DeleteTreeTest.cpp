@@ -158,8 +158,10 @@ TEST_F(DeleteTreeTest, StopsAtTheFirstFailureAndKeepsWhatIsDeleted) {
     EXPECT_FALSE(Exists(folder.Child(L"top")));
 }
 
-// A set of the link fixture: outside\{a.txt, b.txt, deep\c.txt} and tree\{file.txt, sub\x.txt,
-// sub\out -> outside, sub\up -> tree}. Claimed by renaming, so each run uses up its own.
+// A set of the link fixture (tests/fixtures/make-links.sh): outside\{a.txt, b.txt, deep\c.txt},
+// empty\, tree\{file.txt, sub\x.txt, sub\out -> outside, sub\up -> tree}, and kinds\<kind> with
+// f.txt and link for links to an empty folder, a full one, a file, nothing, and a folder on S:.
+// Claimed by renaming, so each run uses up its own.
 class LinkSet {
 public:
     LinkSet() {
@@ -171,12 +173,15 @@ public:
                                          std::to_wstring(::GetTickCount());
             if (::MoveFileW(set.c_str(), claimed.c_str())) {
                 path_ = claimed;
+                driveTarget_ =
+                    L"C:\\talven-fixtures\\second-drive\\links\\set-" + std::to_wstring(n);
             }
         }
     }
     bool Claimed() const { return !path_.empty(); }
-    std::wstring Tree(const std::wstring& below = L"") const {
-        return path_ + L"\\tree" + (below.empty() ? L"" : L"\\" + below);
+    std::wstring Tree(const std::wstring& below = L"") const { return At(L"tree", below); }
+    std::wstring Kind(const std::wstring& kind, const std::wstring& below = L"") const {
+        return At(L"kinds\\" + kind, below);
     }
     // Both links lead where they should: otherwise a test would prove nothing.
     bool LinksLive() const {
@@ -184,17 +189,30 @@ public:
         return (::GetFileAttributesW(Tree(L"sub\\out").c_str()) & linkedFolder) == linkedFolder &&
                (::GetFileAttributesW(Tree(L"sub\\up").c_str()) & linkedFolder) == linkedFolder &&
                ReadAll(Tree(L"sub\\out\\a.txt")) == "alpha" &&
-               ReadAll(Tree(L"sub\\up\\file.txt")) == "file";
+               ReadAll(Tree(L"sub\\up\\file.txt")) == "file" &&
+               ReadAll(Kind(L"file", L"link")) == "alpha" &&
+               ReadAll(Kind(L"drive", L"link\\d.txt")) == "delta";
     }
-    // The data the links lead to is all there, unchanged.
+    // The data the links lead to is all there, unchanged, and nothing appeared where the
+    // dangling link leads.
     void ExpectOutsideIntact() const {
         EXPECT_EQ(ReadAll(path_ + L"\\outside\\a.txt"), "alpha");
         EXPECT_EQ(ReadAll(path_ + L"\\outside\\b.txt"), "bravo");
         EXPECT_EQ(ReadAll(path_ + L"\\outside\\deep\\c.txt"), "charlie");
+        EXPECT_TRUE(Exists(path_ + L"\\empty"));
+        EXPECT_TRUE(Names(path_ + L"\\empty").empty());
+        EXPECT_EQ(ReadAll(driveTarget_ + L"\\d.txt"), "delta");
+        EXPECT_EQ(Names(driveTarget_), std::set<std::string>{"d.txt"});
+        EXPECT_FALSE(Exists(path_ + L"\\nowhere"));
     }
 
 private:
+    std::wstring At(const std::wstring& folder, const std::wstring& below) const {
+        return path_ + L"\\" + folder + (below.empty() ? L"" : L"\\" + below);
+    }
+
     std::wstring path_;
+    std::wstring driveTarget_;
 };
 
 #define CLAIM_LINK_SET(set)                                                                        \
@@ -204,49 +222,76 @@ private:
     }                                                                                              \
     ASSERT_TRUE(set.LinksLive())
 
-// Windows removes the link alone. Wine 8 applies RemoveDirectoryW to a Linux link's target, so
-// the link stays and its non-empty target refuses with FolderNotEmpty: the data survives there
-// too. Returns whether the operation raised that way.
+// Windows removes a link alone. Wine applies any remove of a Linux link to its target, so
+// there the link must stay, refused with AccessDenied for its path (one of names); a dangling
+// link Wine does not even list, so its folder stays behind, not empty.
 template <class F>
-bool RemovedOrRefusedByWine(F&& operation) {
+void ExpectRemovedOrRefused(F&& operation, const std::wstring& gone, std::set<std::string> names,
+                            const std::wstring& notEmpty = L"") {
     try {
         operation();
-        return false;
+        EXPECT_FALSE(UnderWine() && notEmpty.empty()) << "a link was removed under Wine";
+        EXPECT_FALSE(Exists(gone));
     } catch (const FileException& e) {
-        if (!UnderWine()) {
-            ADD_FAILURE() << "raised " << e.what();
-        }
-        EXPECT_EQ(e.code(), FileException::FolderNotEmpty.id());
+        EXPECT_TRUE(UnderWine()) << e.what();
         const std::string path = TextConvert::Chars(e.path());
-        const std::string name = path.substr(path.rfind('\\') + 1);
-        EXPECT_TRUE(name == "out" || name == "up") << path;
-        return true;
+        if (!notEmpty.empty()) {
+            EXPECT_EQ(e.code(), FileException::FolderNotEmpty.id());
+            EXPECT_EQ(path, Narrow(notEmpty));
+            return;
+        }
+        EXPECT_EQ(e.code(), FileException::AccessDenied.id()) << e.what();
+        EXPECT_EQ(names.count(path.substr(path.rfind('\\') + 1)), 1u) << path;
     }
 }
 
 TEST_F(DeleteTreeTest, TreeHoldingLinksLeavesWhatTheyLeadToIntact) {
     CLAIM_LINK_SET(set);
-    const bool refused =
-        RemovedOrRefusedByWine([&] { FolderSpec(FilePath(set.Tree())).DeleteTree(); });
+    ExpectRemovedOrRefused([&] { FolderSpec(FilePath(set.Tree())).DeleteTree(); }, set.Tree(),
+                           {"out", "up"});
     set.ExpectOutsideIntact();
-    if (!refused) {
-        EXPECT_FALSE(Exists(set.Tree()));
-    }
 }
 
 TEST_F(DeleteTreeTest, LinkAsTheTreeItselfIsRemovedAsALink) {
     CLAIM_LINK_SET(set);
-    const bool refused =
-        RemovedOrRefusedByWine([&] { FolderSpec(FilePath(set.Tree(L"sub\\out"))).DeleteTree(); });
-    set.ExpectOutsideIntact();
-    if (!refused) {
-        EXPECT_FALSE(Exists(set.Tree(L"sub\\out")));
-    }
+    ExpectRemovedOrRefused([&] { FolderSpec(FilePath(set.Tree(L"sub\\out"))).DeleteTree(); },
+                           set.Tree(L"sub\\out"), {"out"});
     // Emptying without recursion leaves the links, as it leaves every sub-folder.
     FolderSpec(FilePath(set.Tree(L"sub"))).DeleteContents(false);
     EXPECT_FALSE(Exists(set.Tree(L"sub\\x.txt")));
     EXPECT_TRUE(Exists(set.Tree(L"sub\\up")));
-    EXPECT_TRUE(Exists(set.Tree(L"file.txt")));
+    set.ExpectOutsideIntact();
+}
+
+// Every kind of link, by every removing operation: the tree around it, its emptying, and the
+// link named as the tree itself.
+TEST_F(DeleteTreeTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
+    CLAIM_LINK_SET(set);
+    const struct {
+        const wchar_t* kind;
+        int operation; // 0 DeleteTree of the folder, 1 DeleteContents of it, 2 of the link
+    } rows[] = {{L"empty", 0}, {L"full", 1},  {L"file", 0},    {L"drive", 2},
+                {L"drive", 0}, {L"empty", 2}, {L"dangling", 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.kind) + " " + std::to_string(row.operation));
+        const std::wstring folder = set.Kind(row.kind);
+        const std::wstring link = set.Kind(row.kind, L"link");
+        const bool dangling = std::wstring(row.kind) == L"dangling";
+        ExpectRemovedOrRefused(
+            [&] {
+                if (row.operation == 1) {
+                    FolderSpec(FilePath(folder)).DeleteContents(true);
+                } else {
+                    FolderSpec(FilePath(row.operation == 0 ? folder : link)).DeleteTree();
+                }
+            },
+            row.operation == 1 ? link : (row.operation == 0 ? folder : link), {"link"},
+            dangling ? folder : L"");
+        set.ExpectOutsideIntact();
+    }
+    // A plain remove of a link follows the same rule.
+    ExpectRemovedOrRefused([&] { FileSpec(FilePath(set.Kind(L"file", L"link"))).Delete(); },
+                           set.Kind(L"file", L"link"), {"link"});
     set.ExpectOutsideIntact();
 }
 
