@@ -22,7 +22,6 @@
 #include "common/TestFolder.h"
 #include "robustness/Robustness.h"
 
-#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -136,7 +135,6 @@ struct Row {
     Rule rule;
     std::vector<std::wstring> changes;
     std::function<void(std::string& result)> run; // the operation; queries give a result
-    const char* known = nullptr;                  // a fault found and not mended yet
     std::uint32_t refused = 0; // calls that always fail, to take the fallback path
 };
 
@@ -238,7 +236,6 @@ std::vector<Row> FaultInjection::Rows() {
     const std::wstring q = remote ? Path(L"Q\\moved") : L"";
     const DateTime date(TimeOfDay(12, 0, 0), Date(15, 6, 1999), ZoneOffset());
     const Tickler none;
-    const char* const listing = "a listing error (FindNextFileW) ends the listing as if complete";
     // clang-format off
     std::vector<Row> rows = {
         {"CopyFile, OS copy", false, Rule::Whole, {L"C\\out"},
@@ -246,35 +243,24 @@ std::vector<Row> FaultInjection::Rows() {
         {"CopyFile, channel copy", false, Rule::Whole, {L"C\\out"},
          [=](std::string&) { CopyFileByChannel(At(out), At(src + L"\\hid.txt"), none); }},
         {"CopyFolder", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { CopyFolder(At(out), At(src), true, none); },
-         "a failed copy keeps what it made; a listing error ends the listing as if complete"},
+         [=](std::string&) { CopyFolder(At(out), At(src), true, none); }},
         {"Move, file", true, Rule::Moved, {L"C\\tree\\hid.txt", L"C\\out"},
          [=](std::string&) { Move(At(out), At(tree + L"\\hid.txt"), none); }},
         {"Move, tree", true, Rule::Moved, {L"C\\tree", L"C\\out"},
          [=](std::string&) { Move(At(out), At(tree), none); }},
         {"Move, file, copy and delete", true, Rule::Moved, {L"C\\tree\\hid.txt", L"C\\out"},
          [=](std::string&) { Move(At(out), At(tree + L"\\hid.txt"), none); },
-         "any error of the presence check of Delete counts as 'absent': the move succeeds with the "
-         "source still there", Faults::Bit(Faults::Call::MoveFileW)},
+         Faults::Bit(Faults::Call::MoveFileW)},
         {"DeleteTree", true, Rule::Remains, {L"C\\tree"},
-         [=](std::string&) { FolderSpec(At(tree)).DeleteTree(); },
-         "any error of a presence check counts as 'absent'; a listing error ends the listing as "
-         "if complete (FolderNotEmpty follows); a failure after Delete cleared the read-only flag "
-         "leaves it cleared"},
+         [=](std::string&) { FolderSpec(At(tree)).DeleteTree(); }},
         {"DeleteContents", true, Rule::Remains, {L"C\\tree"},
-         [=](std::string&) { FolderSpec(At(tree)).DeleteContents(false); },
-         "a listing error ends the listing as if complete; a failure after Delete cleared the "
-         "read-only flag leaves it cleared"},
+         [=](std::string&) { FolderSpec(At(tree)).DeleteContents(false); }},
         {"CreateFolderTree", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { CreateFolderTree(At(out + L"\\x\\y\\z")); },
-         "an error of the presence check of an existing folder gives FileExists; a failure keeps "
-         "the folders made before it"},
+         [=](std::string&) { CreateFolderTree(At(out + L"\\x\\y\\z")); }},
         {"FileSpec Create", false, Rule::Whole, {L"C\\out"},
          [=](std::string&) { FileSpec_Impl(At(out)).GetImpl()->Create(); }},
         {"FileSpec Delete, read-only file", true, Rule::Whole, {L"C\\tree\\ro.txt"},
-         [=](std::string&) { At(tree + L"\\ro.txt").Delete(); },
-         "any error of the presence check counts as 'absent'; a failure after the read-only flag "
-         "was cleared leaves it cleared"},
+         [=](std::string&) { At(tree + L"\\ro.txt").Delete(); }},
         {"FileSpec Rename", true, Rule::Whole, {L"C\\tree\\hid.txt", L"C\\tree\\b.txt"},
          [=](std::string&) { At(tree + L"\\hid.txt").Rename(At(tree + L"\\b.txt")); }},
         {"FileSpec date setters", true, Rule::Whole, {L"C\\tree\\hid.txt"}, [=](std::string&) {
@@ -292,17 +278,15 @@ std::vector<Row> FaultInjection::Rows() {
              channel.SetEndOfFile(150000);
              channel.Close(); }},
         {"GetFolderSize", false, Rule::Whole, {},
-         [=](std::string& size) { size = std::to_string(GetFolderSize(At(src), true)); }, listing},
+         [=](std::string& size) { size = std::to_string(GetFolderSize(At(src), true)); }},
         {"FindFiles", false, Rule::Whole, {}, [=](std::string& names) {
              for (const FileSpec& file : FindFiles(At(src), FilePath("*"), true)) {
                  names += TextConvert::Chars(file.GetPath().GetBytes()) + "|";
-             } }, listing},
+             } }},
         {"Move, file across drives", true, Rule::Moved, {L"C\\tree\\hid.txt", L"Q\\moved"},
          [=](std::string&) { Move(At(q), At(tree + L"\\hid.txt"), none); }},
         {"Move, tree across drives", true, Rule::Moved, {L"C\\tree", L"Q\\moved"},
-         [=](std::string&) { Move(At(q), At(tree), none); },
-         "a listing error makes the copy short and the whole source is deleted after it: data "
-         "lost; a failed copy keeps what it made"},
+         [=](std::string&) { Move(At(q), At(tree), none); }},
     };
     // clang-format on
     if (!remote) {
@@ -312,19 +296,12 @@ std::vector<Row> FaultInjection::Rows() {
 }
 
 void FaultInjection::Try(const Row& row) {
-    // A row with a known fault keeps its failures aside and shows the first; each row stops at
-    // its first failing run, so that one fault does not bury the others.
-    ::testing::TestPartResultArray caught;
-    std::unique_ptr<::testing::ScopedFakeTestPartResultReporter> aside;
-    if (row.known) {
-        aside = std::make_unique<::testing::ScopedFakeTestPartResultReporter>(
-            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &caught);
-    }
-    const auto failures = [&] {
-        return caught.size() + ::testing::UnitTest::GetInstance()
-                                   ->current_test_info()
-                                   ->result()
-                                   ->total_part_count();
+    // Each row stops at its first failing run, so that one fault does not bury the others.
+    const auto failures = [] {
+        return ::testing::UnitTest::GetInstance()
+            ->current_test_info()
+            ->result()
+            ->total_part_count();
     };
     const int clean = failures();
 
@@ -439,20 +416,7 @@ void FaultInjection::Try(const Row& row) {
             }
         }
     }
-    aside.reset();
-    std::printf("%-32s %4u calls%s%s\n", row.name, calls, row.known ? "; known fault: " : "",
-                row.known ? row.known : "");
-    if (row.known && caught.size() == 0) {
-        ADD_FAILURE() << row.name << ": the known fault is gone; drop its note";
-    } else if (row.known) {
-        // The failure's own last line, and the failure point from the trace.
-        std::string sign = caught.GetTestPartResult(0).message();
-        sign = sign.substr(0, sign.find("\nstart:"));
-        const std::size_t trace = sign.find("\nGoogle Test trace:");
-        const std::size_t what = sign.rfind('\n', trace - 1) + 1;
-        std::printf("  first sign: %s; %s\n", sign.substr(what, trace - what).c_str(),
-                    sign.substr(sign.find(": call ", trace) + 2).c_str());
-    }
+    std::printf("%-32s %4u calls\n", row.name, calls);
 }
 
 TEST_F(FaultInjection, EveryFailurePointOfEveryFileOperationLosesNothing) {
