@@ -95,7 +95,6 @@ State Under(const State& state, const std::vector<std::wstring>& keys, bool excl
     return part;
 }
 
-// Whether every entry of part is in whole, with the same content.
 bool Contains(const State& whole, const State& part) {
     return std::includes(whole.begin(), whole.end(), part.begin(), part.end());
 }
