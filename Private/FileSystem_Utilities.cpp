@@ -37,6 +37,17 @@ void DiscardTarget(FileChannel& out, const FileSpec& target) noexcept {
     }
 }
 
+// Removes what a failed operation made, the last made first, so that a folder is empty when
+// its turn comes. Nothing here may hide the failure that is on its way out.
+void Undo(const std::vector<FileSpec>& made) noexcept {
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        try {
+            it->Delete();
+        } catch (...) {
+        }
+    }
+}
+
 // Whether target is source or lies inside it; the copy would otherwise list its own output.
 bool IsInsideOrSame(const FileSpec& target, const FileSpec& source) {
     return IsSameOrInside(target, source);
@@ -65,11 +76,12 @@ void CheckMovable(const FolderSpec& folder) {
 
 // One level of CopyFolder; linked folders met on the way are collected in skipped.
 void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
-              const Tickler& tickler, FileSpecList& skipped) {
+              const Tickler& tickler, FileSpecList& skipped, std::vector<FileSpec>& made) {
     if (!target.IsPresent()) {
         // Read first, so that a missing source leaves no empty target behind.
         const Attributes attributes = source.GetAttributes();
         target.CreateFolder();
+        made.push_back(target);
         target.SetAttributes(attributes);
     }
     std::vector<FolderSpec> pending;
@@ -81,7 +93,9 @@ void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
             RaiseCancelled(entry.GetPath());
         }
         if (!it.CurrentIsFolder()) {
-            CopyFile(target.MakeChild(entry.GetName()), entry, tickler);
+            const FileSpec copy = target.MakeChild(entry.GetName());
+            CopyFile(copy, entry, tickler);
+            made.push_back(copy);
         } else if (!recursive) {
             continue;
         } else if (it.CurrentIsLink()) {
@@ -91,7 +105,7 @@ void CopyTree(const FileSpec& target, const FolderSpec& source, bool recursive,
         }
     }
     for (const FolderSpec& folder : pending) {
-        CopyTree(target.MakeChild(folder.GetName()), folder, recursive, tickler, skipped);
+        CopyTree(target.MakeChild(folder.GetName()), folder, recursive, tickler, skipped, made);
     }
 }
 
@@ -282,7 +296,13 @@ void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler
         CheckRemovesOnlyItself(source);
         if (source.IsFile()) {
             CopyFile(target, source, tickler);
-            source.Delete();
+            try {
+                source.Delete();
+            } catch (...) {
+                // The source stays whole, so the copy goes: the file is in one place only.
+                Undo({target});
+                throw;
+            }
         } else if (source.IsFolder()) {
             if (IsInsideOrSame(target, source)) {
                 throw FileException(FileException::AccessDenied, target.GetPath().GetBytes());
@@ -290,11 +310,18 @@ void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler
             const FolderSpec folder(source);
             CheckMovable(folder);
             FileSpecList skipped;
-            CopyTree(target, folder, true, tickler, skipped);
-            if (!skipped.empty()) {
-                throw FileException(FileException::AccessDenied,
-                                    skipped.front().GetPath().GetBytes());
+            std::vector<FileSpec> made;
+            try {
+                CopyTree(target, folder, true, tickler, skipped, made);
+                if (!skipped.empty()) {
+                    throw FileException(FileException::AccessDenied,
+                                        skipped.front().GetPath().GetBytes());
+                }
+            } catch (...) {
+                Undo(made);
+                throw;
             }
+            // A failure from here leaves the tree whole at the target and partly at the source.
             folder.DeleteTree();
         } else {
             throw FileException(FileException::AccessDenied, source.GetPath().GetBytes());
@@ -310,13 +337,27 @@ void CreateFolderTree(const FileSpec& folder) {
     }
     FileSpec level;
     const std::vector<FilePath> names = Components(folder, level);
-    for (const FilePath& name : names) {
-        level = level.MakeChild(name);
-        if (!level.IsPresent()) {
-            level.CreateFolder();
-        } else if (!level.IsFolder()) {
-            throw FileException(FileException::FileExists, level.GetPath().GetBytes());
+    std::vector<FileSpec> made;
+    try {
+        for (const FilePath& name : names) {
+            level = level.MakeChild(name);
+            if (!level.IsPresent()) {
+                try {
+                    level.CreateFolder();
+                    made.push_back(level);
+                } catch (const FileException& e) {
+                    // The presence check may have failed, or another process made the folder.
+                    if (e.code() != FileException::FileExists.id() || !level.IsFolder()) {
+                        throw;
+                    }
+                }
+            } else if (!level.IsFolder()) {
+                throw FileException(FileException::FileExists, level.GetPath().GetBytes());
+            }
         }
+    } catch (...) {
+        Undo(made);
+        throw;
     }
 }
 
@@ -326,7 +367,13 @@ void CopyFolder(const FileSpec& target, const FileSpec& source, bool recursive,
         throw FileException(FileException::AccessDenied, target.GetPath().GetBytes());
     }
     FileSpecList skipped;
-    CopyTree(target, FolderSpec(source), recursive, tickler, skipped);
+    std::vector<FileSpec> made;
+    try {
+        CopyTree(target, FolderSpec(source), recursive, tickler, skipped, made);
+    } catch (...) {
+        Undo(made);
+        throw;
+    }
 }
 
 std::uint64_t GetFolderSize(const FileSpec& folder, bool recursive) {

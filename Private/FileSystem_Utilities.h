@@ -24,7 +24,10 @@
 // tree or back into an ancestor.
 //
 // Every failure of the OS leaves as the FileException of its Win32 error (kind from the error
-// table); the tree operations stop at the first failure and raise it, keeping what was done.
+// table); a listing that fails part-way raises too, it never passes for a complete one. The
+// operations that make things (CopyFolder, CreateFolderTree, the copy of a Move) stop at the
+// first failure and remove what they made before raising it, so a target is complete or
+// absent; DeleteTree stops too, and what it deleted stays deleted.
 namespace FileSystem {
 
 // A list of file specs, in the order the operation found them.
@@ -54,19 +57,22 @@ void CopyFileByChannel(const FileSpec& target, const FileSpec& source, const Tic
 // fails for any reason, copies instead (CopyFile for a file, CopyFolder with recursive for a
 // folder) and removes the source only after the copy has succeeded completely. Reports 0.0,
 // the text "copying %0" and 1.0 at the end. Raises:
-//  - what the copy raises (the rename's failure is dropped); the source then stays, and so
-//    does what a folder copy made before the failure (see CopyFolder);
+//  - what the copy raises (the rename's failure is dropped); the source then stays whole and
+//    what the copy made is removed;
 //  - AccessDenied for the source's path (no cause) when the source is neither file nor folder;
 //  - AccessDenied naming the source, or the first link inside a source tree, when a copy is
 //    needed but the source could not be removed after it: the copy skips linked folders, and
 //    under Wine removing any link acts on its target (see CheckRemovesOnlyItself). Checked
 //    before anything is copied, so nothing is left on the target;
-//  - what removing the source raises (the copy then exists twice).
+//  - what removing the source raises: a file's copy is then removed (the file stays where it
+//    was); a tree stays whole at the target, and what its removal had not reached stays at
+//    the source.
 void Move(const FileSpec& target, const FileSpec& source, const Tickler& tickler);
 
 // Creates folder and every missing folder above it, top-down; existing folders are not an
 // error and the root is never created. Raises FileExists naming the first item on the way that
-// is not a folder, and the OS error of a folder that cannot be created.
+// is not a folder, and the OS error of a folder that cannot be created; the folders this call
+// made are removed again first.
 void CreateFolderTree(const FileSpec& folder);
 
 // Copies the entries of the folder source into the folder target. A missing target is created
@@ -80,8 +86,8 @@ void CreateFolderTree(const FileSpec& folder);
 // is the source or lies inside it, also when reached through a linked folder or another drive
 // letter for the same folder (IsSameOrInside; the copy would never end); otherwise what
 // listing, creating and copying raise. A failure stops the copy (a full target volume raises
-// VolumeFull): the folders made and the files copied completely before it stay, the file
-// being copied is removed (see CopyFile).
+// VolumeFull) and removes every folder and file the copy made, the target too when the copy
+// created it.
 void CopyFolder(const FileSpec& target, const FileSpec& source, bool recursive,
                 const Tickler& tickler);
 

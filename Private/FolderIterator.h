@@ -64,8 +64,8 @@ public:
     bool AtEnd() const { return current_.IsNull(); }
     // Moves to the next entry; at the end it does nothing. When there is no next entry the
     // implementation is let go, which ends the OS search. Raises what the implementation's
-    // Next raises (an entry whose name cannot be made into a file spec); the iterator then
-    // stays on its previous entry.
+    // Next raises (an entry whose name cannot be made into a file spec, an OS failure that
+    // breaks the listing off); the iterator then stays on its previous entry.
     void Advance();
 
     // Whether the current entry is a folder, and whether it is a link (a reparse point: a

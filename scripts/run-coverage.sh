@@ -20,4 +20,4 @@ cd "$TALVEN_ROOT"
 gcovr --gcov-executable x86_64-w64-mingw32-gcov -r . --object-directory "$dir" \
     --filter Private/ --filter support/ --filter onlineutils/ \
     --exclude-throw-branches --exclude-unreachable-branches \
-    --html-details "$dir/coverage/index.html" --print-summary | tail -n 2
+    --html-details "$dir/coverage/index.html" --print-summary | tail -n 3

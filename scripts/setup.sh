@@ -12,12 +12,11 @@ export WINEDEBUG=-all
 talven_log() { echo "[setup] $*" >&2; }
 
 talven_install_packages() {
-    # widl and Wine's IDL files build the COM example; Xvfb, xwd, ImageMagick and Wine's fonts
-    # draw the trace viewer's window and take its picture; clang is the second compiler; gcovr
-    # reports coverage.
+    # widl and Wine's IDL files build the COM example; Xvfb, xwd and ImageMagick draw the trace
+    # viewer's window and take its picture; clang is the second compiler; gcovr reports coverage.
     local wanted=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 cmake
                   ninja-build googletest ca-certificates mingw-w64-tools libwine-dev xvfb x11-apps
-                  imagemagick fonts-wine clang clang-format gcovr)
+                  imagemagick clang clang-format gcovr)
     command -v npm >/dev/null 2>&1 || wanted+=(nodejs npm)
     local missing=()
     for p in "${wanted[@]}"; do

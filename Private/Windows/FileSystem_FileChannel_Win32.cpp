@@ -80,8 +80,9 @@ FileChannel_Win32::FileChannel_Win32(const std::wstring& path, OpenMode mode,
     }
     if (mode & ModeTruncate) {
         // A throw from here destroys handle_, so the file is closed again.
-        if (::SetFilePointer(handle_.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-            !::SetEndOfFile(handle_.Get())) {
+        std::uint64_t start = 0;
+        if (!TheAPI().SetFilePointer(handle_.Get(), 0, start, FILE_BEGIN) ||
+            !FileSystem_Win32::Direct::SetEndOfFile(handle_.Get())) {
             Raise(::GetLastError());
         }
     }
@@ -126,7 +127,7 @@ void FileChannel_Win32::Flush() {
     if (!(mode_ & ModeWrite)) {
         return;
     }
-    if (!::FlushFileBuffers(OpenHandle())) {
+    if (!FileSystem_Win32::Direct::FlushFileBuffers(OpenHandle())) {
         Raise(::GetLastError());
     }
 }
@@ -165,7 +166,7 @@ void FileChannel_Win32::Read(void* buffer, std::size_t count, std::size_t& bytes
     while (count > 0) {
         DWORD got = 0;
         const auto ask = static_cast<DWORD>(std::min(count, MaxChunk));
-        if (!::ReadFile(OpenHandle(), next, ask, &got, nullptr)) {
+        if (!FileSystem_Win32::Direct::ReadFile(OpenHandle(), next, ask, &got, nullptr)) {
             Raise(::GetLastError());
         }
         if (got == 0) {
@@ -229,7 +230,7 @@ void FileChannel_Win32::SetEndOfFile(std::uint64_t length) {
         Raise(::GetLastError());
     }
     if (!api.SetFilePointer(handle, static_cast<std::int64_t>(length), ignored, FILE_BEGIN) ||
-        !::SetEndOfFile(handle)) {
+        !FileSystem_Win32::Direct::SetEndOfFile(handle)) {
         const DWORD error = ::GetLastError();
         api.SetFilePointer(handle, static_cast<std::int64_t>(position), ignored, FILE_BEGIN);
         Raise(error);
@@ -254,7 +255,7 @@ void FileChannel_Win32::Write(const void* buffer, std::size_t count) {
     while (count > 0) {
         DWORD written = 0;
         const auto ask = static_cast<DWORD>(std::min(count, MaxChunk));
-        if (!::WriteFile(OpenHandle(), next, ask, &written, nullptr)) {
+        if (!FileSystem_Win32::Direct::WriteFile(OpenHandle(), next, ask, &written, nullptr)) {
             Raise(::GetLastError());
         }
         // An OS may take only what still fits (Wine does on a full disk) and report success;

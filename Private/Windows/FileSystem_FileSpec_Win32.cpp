@@ -191,9 +191,9 @@ void WriteDate(FileSpec_Win32& spec, const DateTime& date, Stamp stamp) {
         const DWORD error = ::GetLastError();
         RaiseWin32Error(error, spec.Path());
     }
-    if (!::SetFileTime(file.Get(), stamp == Stamp::Creation ? &utc : nullptr,
-                       stamp == Stamp::Access ? &utc : nullptr,
-                       stamp == Stamp::Write ? &utc : nullptr)) {
+    if (!FileSystem_Win32::Direct::SetFileTime(
+            file.Get(), stamp == Stamp::Creation ? &utc : nullptr,
+            stamp == Stamp::Access ? &utc : nullptr, stamp == Stamp::Write ? &utc : nullptr)) {
         const DWORD error = ::GetLastError();
         RaiseWin32Error(error, spec.Path());
     }
@@ -341,41 +341,54 @@ void FileSpec_Win32::Delete() {
 }
 
 void FileSpec_Win32::DeleteChecked(const std::wstring& parentFinal) {
-    if (!IsPresent()) {
+    std::uint32_t attributes = 0;
+    if (!ReadPresentAttributes(attributes)) {
         return;
     }
     // Under Wine a remove acts on what a link leads to, also outside the tree being removed.
     CheckRemovesOnlyItself(*this, parentFinal);
     FileSystem_Win32::API& api = TheAPI();
     const std::wstring longPath = GetLongPath();
+    // Read once: a failing query between clearing the read-only flag and the retry would leave
+    // the item unprotected.
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool readOnlyCleared = false;
-    DWORD clearedAttributes = 0;
     for (;;) {
         const BOOL done =
-            IsFolder() ? api.RemoveDirectoryW(longPath.c_str()) : api.DeleteFileW(longPath.c_str());
+            folder ? api.RemoveDirectoryW(longPath.c_str()) : api.DeleteFileW(longPath.c_str());
         if (done) {
             return;
         }
         const DWORD error = ::GetLastError();
-        if (!readOnlyCleared) {
-            const DWORD attributes = ReadAttributeData(*this).dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-                if (!api.SetFileAttributesW(longPath.c_str(),
-                                            attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
-                    const DWORD setError = ::GetLastError();
-                    RaiseWin32Error(setError, path_);
-                }
-                readOnlyCleared = true;
-                clearedAttributes = attributes;
-                continue;
+        if (!readOnlyCleared && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            if (!api.SetFileAttributesW(longPath.c_str(),
+                                        attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+                const DWORD setError = ::GetLastError();
+                RaiseWin32Error(setError, path_);
             }
-        } else {
+            readOnlyCleared = true;
+            continue;
+        }
+        if (readOnlyCleared) {
             // The retry failed for another reason: the item stays, so it keeps its read-only
             // protection. Best effort; the delete error is what the caller needs.
-            api.SetFileAttributesW(longPath.c_str(), clearedAttributes);
+            api.SetFileAttributesW(longPath.c_str(), attributes);
         }
         RaiseWin32Error(error, path_);
     }
+}
+
+bool FileSpec_Win32::ReadPresentAttributes(std::uint32_t& attributes) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!TheAPI().GetFileAttributesExW(GetLongPath().c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return false;
+        }
+        RaiseWin32Error(error, path_);
+    }
+    attributes = data.dwFileAttributes;
+    return true;
 }
 
 DateTime FileSpec_Win32::GetAccessDate() {
@@ -561,7 +574,7 @@ void FileSpec_Win32::SetFileSize(std::uint64_t size) {
     }
     std::uint64_t position = 0;
     if (!api.SetFilePointer(file.Get(), static_cast<std::int64_t>(size), position, FILE_BEGIN) ||
-        !::SetEndOfFile(file.Get())) {
+        !FileSystem_Win32::Direct::SetEndOfFile(file.Get())) {
         const DWORD error = ::GetLastError();
         RaiseWin32Error(error, path_);
     }

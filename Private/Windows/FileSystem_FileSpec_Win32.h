@@ -155,6 +155,11 @@ public:
     void DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self) override;
     CountedPtr<FolderSpec_Iterator> NewIterator(CountedPtr<FolderSpec_IF> self) override;
 
+    // The Win32 attributes of the item (of a link itself, not of its target); false when the OS
+    // says that it or its folder is not there (errors 2 and 3). Any other error says nothing
+    // about presence and raises its FileException.
+    bool ReadPresentAttributes(std::uint32_t& attributes);
+
     // The normalised path and root, and whether the path is a UNC path.
     const std::wstring& Path() const { return path_; }
     const std::wstring& Root() const { return root_; }

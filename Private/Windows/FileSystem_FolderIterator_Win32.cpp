@@ -39,12 +39,6 @@ CountedPtr<FileSpec_Win32> Win32Folder(const CountedPtr<FolderSpec_IF>& self) {
     return folder;
 }
 
-bool IsLinkAt(FileSpec_Win32& spec) {
-    DWORD attributes = 0;
-    return FolderOps_Win32::ReadAttributes(spec.GetLongPath(), attributes) &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 } // namespace
 
 std::wstring FolderIterator_Win32::PatternFor(const std::wstring& longPath) {
@@ -121,8 +115,13 @@ void FolderIterator_Win32::Advance() {
     FileSystem_Win32::API& api = TheAPI();
     do {
         if (!api.FindNextFileW(find_.Get(), &data_)) {
-            // The end of the listing and any error alike end it; nothing is reported.
+            // Only the end ends a listing quietly: a listing cut short by an error would make
+            // a copy or a size short and let a move delete what it never copied.
+            const DWORD error = ::GetLastError();
             find_.Reset();
+            if (error != ERROR_NO_MORE_FILES) {
+                RaiseWin32Error(error, folder_->Path());
+            }
             return;
         }
     } while (BufferIsDotEntry());
@@ -171,11 +170,12 @@ void DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self) {
 
 void DeleteTree(CountedPtr<FolderSpec_IF> self) {
     CountedPtr<FileSpec_Win32> folder = Win32Folder(self);
-    if (!folder->IsPresent()) {
+    std::uint32_t attributes = 0;
+    if (!folder->ReadPresentAttributes(attributes)) {
         return;
     }
     // A tree that is itself a link is removed as a link, for the same reason as a link inside.
-    if (!IsLinkAt(*folder)) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         DeleteContents(true, self);
     }
     folder->Delete();

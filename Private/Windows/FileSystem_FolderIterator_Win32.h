@@ -33,11 +33,12 @@ public:
     FolderIterator_Win32& operator=(const FolderIterator_Win32&) = delete;
 
     // The buffered entry as a new file spec (the folder's MakeChild, on its volume), then
-    // buffers the following one. An OS failure while fetching that one, for whatever reason,
-    // ends the listing quietly. Empty once exhausted. Raises what MakeChild raises for a name
-    // that cannot be made into a file spec, and InvalidFilePath (for the folder's path
-    // joined with the name) for one that normalisation would change into another name (a name
-    // ending in a space or a dot); the listing then goes on after that entry.
+    // buffers the following one. The end of the listing ends it quietly; any other OS failure
+    // while fetching raises its FileException for the folder's path. Empty once exhausted.
+    // Raises what MakeChild raises for a name that cannot be made into a file spec, and
+    // InvalidFilePath (for the folder's path joined with the name) for one that normalisation
+    // would change into another name (a name ending in a space or a dot); the listing then goes
+    // on after that entry.
     CountedPtr<FileSpec_IF> Next() override;
     // EntryFolder from FILE_ATTRIBUTE_DIRECTORY, EntryLink from FILE_ATTRIBUTE_REPARSE_POINT,
     // of the entry the last Next returned.
@@ -52,8 +53,8 @@ public:
     bool IsListing() const { return find_.IsValid(); }
 
 private:
-    // Fetches entries until one is neither "." nor ".."; at the end (or on any error) closes
-    // the search.
+    // Fetches entries until one is neither "." nor ".."; at the end closes the search, on any
+    // other error closes it and raises.
     void Advance();
     bool BufferIsDotEntry() const;
 
@@ -80,8 +81,9 @@ CountedPtr<FolderSpec_Iterator> NewIterator(CountedPtr<FolderSpec_IF> self);
 // and AccessDenied is raised for its path. Stops at the first raise; what was deleted stays
 // deleted.
 void DeleteContents(bool recursive, CountedPtr<FolderSpec_IF> self);
-// Nothing when self is not present. A link is removed as a link (or refused as above).
-// Otherwise DeleteContents (recursive) and then the folder itself. Raises what those raise.
+// Nothing when self is not there (an error of that check other than "not found" raises). A
+// link is removed as a link (or refused as above). Otherwise DeleteContents (recursive) and
+// then the folder itself. Raises what those raise.
 void DeleteTree(CountedPtr<FolderSpec_IF> self);
 // The Win32 attributes of the item at a long path, as GetFileAttributesExW gives them (those
 // of a link itself, not of its target); false when the OS cannot tell. Never raises.

@@ -163,19 +163,129 @@ bool ReportedError(DWORD lowWord) {
 
 std::unique_ptr<API> theAPI;
 
+std::atomic<Faults::Plan*> activePlan{nullptr};
+
 } // namespace
+
+namespace Faults {
+
+const char* Name(Call call) {
+    static const char* const names[] = {"CopyFileExW",
+                                        "CreateDirectoryW",
+                                        "CreateFileW",
+                                        "DeleteFileW",
+                                        "FindFirstFileW",
+                                        "FindNextFileW",
+                                        "GetCurrentDirectoryW",
+                                        "GetDiskFreeSpaceExW",
+                                        "GetDriveTypeW",
+                                        "GetFileAttributesExW",
+                                        "GetFileSize",
+                                        "GetFullPathNameW",
+                                        "GetTempPathW",
+                                        "GetVolumeInformationW",
+                                        "MoveFileW",
+                                        "RemoveDirectoryW",
+                                        "SetCurrentDirectoryW",
+                                        "SetFileAttributesW",
+                                        "SetFilePointer",
+                                        "ReadFile",
+                                        "WriteFile",
+                                        "SetEndOfFile",
+                                        "FlushFileBuffers",
+                                        "SetFileTime"};
+    static_assert(std::size(names) == static_cast<std::size_t>(Call::Count), "one name per call");
+    const auto index = static_cast<std::size_t>(call);
+    return index < std::size(names) ? names[index] : "?";
+}
+
+void SetPlan(Plan* plan) {
+    activePlan.store(plan, std::memory_order_release);
+}
+
+bool Trip(Call call) {
+    Plan* plan = activePlan.load(std::memory_order_acquire);
+    if (plan == nullptr) {
+        return false;
+    }
+    if ((plan->refused & Bit(call)) != 0) {
+        ::SetLastError(plan->refusal);
+        return true;
+    }
+    if ((plan->calls & Bit(call)) == 0) {
+        return false;
+    }
+    const std::uint32_t number = plan->seen.fetch_add(1, std::memory_order_acq_rel) + 1;
+    if (number != plan->failAt) {
+        return false;
+    }
+    plan->failed.store(call, std::memory_order_release);
+    ::SetLastError(plan->error);
+    return true;
+}
+
+} // namespace Faults
+
+namespace Direct {
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+    if (Faults::Trip(Faults::Call::ReadFile)) {
+        return FALSE;
+    }
+    return ::ReadFile(file, buffer, count, read, overlapped);
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (Faults::Trip(Faults::Call::WriteFile)) {
+        return FALSE;
+    }
+    return ::WriteFile(file, buffer, count, written, overlapped);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+    if (Faults::Trip(Faults::Call::SetEndOfFile)) {
+        return FALSE;
+    }
+    return ::SetEndOfFile(file);
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    if (Faults::Trip(Faults::Call::FlushFileBuffers)) {
+        return FALSE;
+    }
+    return ::FlushFileBuffers(file);
+}
+
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* access,
+                 const FILETIME* write) {
+    if (Faults::Trip(Faults::Call::SetFileTime)) {
+        return FALSE;
+    }
+    return ::SetFileTime(file, creation, access, write);
+}
+
+} // namespace Direct
 
 BOOL API::CopyFileExW(LPCWSTR existingName, LPCWSTR newName, LPPROGRESS_ROUTINE progress,
                       LPVOID progressData, LPBOOL cancel, DWORD copyFlags) {
+    if (Faults::Trip(Faults::Call::CopyFileExW)) {
+        return FALSE;
+    }
     return CopyFileExWSlot::Call(existingName, newName, progress, progressData, cancel, copyFlags);
 }
 
 BOOL API::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    if (Faults::Trip(Faults::Call::CreateDirectoryW)) {
+        return FALSE;
+    }
     return CreateDirectoryWSlot::Call(path, security);
 }
 
 HANDLE API::CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                         DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    if (Faults::Trip(Faults::Call::CreateFileW)) {
+        return INVALID_HANDLE_VALUE;
+    }
     return CreateFileWSlot::Call(name, access, shareMode, security, disposition, flagsAndAttributes,
                                  templateFile);
 }
@@ -184,35 +294,59 @@ HANDLE API::CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_
 // 9x kernel32 has only failing stubs for them, so a direct call could never delete a file,
 // read a volume or change attributes there.
 BOOL API::DeleteFileW(LPCWSTR path) {
+    if (Faults::Trip(Faults::Call::DeleteFileW)) {
+        return FALSE;
+    }
     return DeleteFileWSlot::Call(path);
 }
 
 HANDLE API::FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW findData) {
+    if (Faults::Trip(Faults::Call::FindFirstFileW)) {
+        return INVALID_HANDLE_VALUE;
+    }
     return FindFirstFileWSlot::Call(pattern, findData);
 }
 
 BOOL API::FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW findData) {
+    if (Faults::Trip(Faults::Call::FindNextFileW)) {
+        return FALSE;
+    }
     return FindNextFileWSlot::Call(search, findData);
 }
 
 DWORD API::GetCurrentDirectoryW(DWORD bufferLength, LPWSTR buffer) {
+    if (Faults::Trip(Faults::Call::GetCurrentDirectoryW)) {
+        return 0;
+    }
     return GetCurrentDirectoryWSlot::Call(bufferLength, buffer);
 }
 
 BOOL API::GetDiskFreeSpaceExW(LPCWSTR directory, PULARGE_INTEGER availableToCaller,
                               PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes) {
+    if (Faults::Trip(Faults::Call::GetDiskFreeSpaceExW)) {
+        return FALSE;
+    }
     return GetDiskFreeSpaceExWSlot::Call(directory, availableToCaller, totalBytes, freeBytes);
 }
 
 UINT API::GetDriveTypeW(LPCWSTR rootPath) {
+    if (Faults::Trip(Faults::Call::GetDriveTypeW)) {
+        return DRIVE_UNKNOWN;
+    }
     return GetDriveTypeWSlot::Call(rootPath);
 }
 
 BOOL API::GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+    if (Faults::Trip(Faults::Call::GetFileAttributesExW)) {
+        return FALSE;
+    }
     return GetFileAttributesExWSlot::Call(path, level, data);
 }
 
 bool API::GetFileSize(HANDLE file, std::uint64_t& size) {
+    if (Faults::Trip(Faults::Call::GetFileSize)) {
+        return false;
+    }
     DWORD high = 0;
     ::SetLastError(NO_ERROR);
     const DWORD low = ::GetFileSize(file, &high);
@@ -224,10 +358,16 @@ bool API::GetFileSize(HANDLE file, std::uint64_t& size) {
 }
 
 DWORD API::GetFullPathNameW(LPCWSTR path, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart) {
+    if (Faults::Trip(Faults::Call::GetFullPathNameW)) {
+        return 0;
+    }
     return GetFullPathNameWSlot::Call(path, bufferLength, buffer, filePart);
 }
 
 DWORD API::GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
+    if (Faults::Trip(Faults::Call::GetTempPathW)) {
+        return 0;
+    }
     return GetTempPathWSlot::Call(bufferLength, buffer);
 }
 
@@ -235,29 +375,47 @@ BOOL API::GetVolumeInformationW(LPCWSTR root, LPWSTR nameBuffer, DWORD nameLengt
                                 LPDWORD serialNumber, LPDWORD maxComponentLength,
                                 LPDWORD fileSystemFlags, LPWSTR fileSystemName,
                                 DWORD fileSystemNameLength) {
+    if (Faults::Trip(Faults::Call::GetVolumeInformationW)) {
+        return FALSE;
+    }
     return GetVolumeInformationWSlot::Call(root, nameBuffer, nameLength, serialNumber,
                                            maxComponentLength, fileSystemFlags, fileSystemName,
                                            fileSystemNameLength);
 }
 
 BOOL API::MoveFileW(LPCWSTR existingName, LPCWSTR newName) {
+    if (Faults::Trip(Faults::Call::MoveFileW)) {
+        return FALSE;
+    }
     return MoveFileWSlot::Call(existingName, newName);
 }
 
 BOOL API::RemoveDirectoryW(LPCWSTR path) {
+    if (Faults::Trip(Faults::Call::RemoveDirectoryW)) {
+        return FALSE;
+    }
     return RemoveDirectoryWSlot::Call(path);
 }
 
 BOOL API::SetCurrentDirectoryW(LPCWSTR path) {
+    if (Faults::Trip(Faults::Call::SetCurrentDirectoryW)) {
+        return FALSE;
+    }
     return SetCurrentDirectoryWSlot::Call(path);
 }
 
 BOOL API::SetFileAttributesW(LPCWSTR path, DWORD attributes) {
+    if (Faults::Trip(Faults::Call::SetFileAttributesW)) {
+        return FALSE;
+    }
     return SetFileAttributesWSlot::Call(path, attributes);
 }
 
 bool API::SetFilePointer(HANDLE file, std::int64_t distance, std::uint64_t& newPosition,
                          DWORD method) {
+    if (Faults::Trip(Faults::Call::SetFilePointer)) {
+        return false;
+    }
     const auto bits = static_cast<std::uint64_t>(distance);
     LONG high = static_cast<LONG>(static_cast<std::uint32_t>(bits >> 32));
     ::SetLastError(NO_ERROR);

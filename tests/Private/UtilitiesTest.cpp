@@ -109,7 +109,7 @@ TEST_F(UtilitiesTest, CopyFolderStopsBetweenFilesWhenCancelled) {
         ASSERT_NE(cause, nullptr);
         EXPECT_EQ(cause->number(), 1235u);
     }
-    EXPECT_LE(FindFiles(At(L"dst"), FilePath("*"), true).size(), 1u);
+    EXPECT_FALSE(Exists(dir.Child(L"dst"))); // what the copy made is removed
 }
 
 TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {

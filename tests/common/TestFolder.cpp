@@ -13,9 +13,8 @@ namespace TalvenTest {
 namespace {
 std::atomic<unsigned> counter{0};
 
-// Removes folder and everything in it through "\\?\" paths, so that entries deeper than
-// MAX_PATH go too. A linked folder is removed as a link and never entered: the files it leads to
-// lie outside the test's folder.
+} // namespace
+
 void RemoveTree(const std::wstring& folder) {
     WIN32_FIND_DATAW data;
     Win32Res::FindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));

@@ -6,6 +6,10 @@
 
 namespace TalvenTest {
 
+// Removes folder and everything in it; give it the "\\?\" form to reach entries deeper than
+// MAX_PATH. A linked folder is removed as a link and never entered.
+void RemoveTree(const std::wstring& folder);
+
 class TestFolder {
 public:
     // Creates "<temp>\talven-test-<pid>-<counter>-<tick>\" under the user's temporary folder.

@@ -403,14 +403,15 @@ TEST(Scale, PathOfThirtyThousandCharacters) {
         ASSERT_TRUE(UnderWine()) << "CreateFolderTree failed at " << failedPath.size()
                                  << " characters, OS error " << osError;
         // The failure names, in the caller's form, the first folder that could not be made,
-        // and carries the OS error; every folder above it was made.
+        // and carries the OS error; the folders made before it are removed again, and every
+        // folder above it can be made.
         ASSERT_LT(failedPath.size(), path.size());
         ASSERT_EQ(Narrow(path).compare(0, failedPath.size(), failedPath), 0) << failedPath;
         EXPECT_EQ(path[failedPath.size()], L'\\');
         EXPECT_NE(osError, 0u);
-        const FileSpec failed{FilePath(failedPath)};
-        EXPECT_FALSE(failed.IsPresent());
-        const FileSpec reached = failed.ParentFolder();
+        EXPECT_FALSE(topSpec.IsPresent());
+        const FileSpec reached = FileSpec(FilePath(failedPath)).ParentFolder();
+        CreateFolderTree(reached);
         ASSERT_TRUE(reached.IsFolder());
         const std::size_t reachedLength = Utf8(reached.GetPath()).size();
         EXPECT_GT(reachedLength, std::size_t(MAX_PATH));

@@ -182,7 +182,7 @@ void WithProgress(const FileSpec& source, const FileSpec& target,
             throw;
         }
         Out(std::string("\n"));
-        // A cancelled file copy leaves no target; a tree keeps what it had copied.
+        // A cancelled copy removes what it made; a tree the job created goes whole all the same.
         if (folder && !targetExisted && target.IsPresent()) {
             FolderSpec(target).DeleteTree();
         }
