@@ -1,7 +1,7 @@
 // The Win32 error table and the FileException builders of the Windows implementation.
 #include "Private/Windows/FileSystem_ErrorTable.h"
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <iterator>
 

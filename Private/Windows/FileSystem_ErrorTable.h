@@ -5,6 +5,7 @@
 #include "support/ByteString.h"
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
+#include "support/TalvenWindows.h"
 
 #include <cstdint>
 #include <string>
@@ -28,3 +29,11 @@ FileException MakeFileException(std::uint32_t win32Error, const ByteString& utf8
 [[noreturn]] void RaiseWin32Error(std::uint32_t win32Error, const ByteString& utf8Path);
 
 } // namespace FileSystem
+
+// Throws MakeFileException(GetLastError(), path). The error is read before path is evaluated, so
+// nothing in between (a path built, a handle closed) can change it.
+#define TALVEN_RAISE_LAST_ERROR(path)                                                              \
+    do {                                                                                           \
+        const std::uint32_t talvenLastError = ::GetLastError();                                    \
+        ::FileSystem::RaiseWin32Error(talvenLastError, (path));                                    \
+    } while (false)

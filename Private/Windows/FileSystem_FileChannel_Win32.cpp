@@ -3,8 +3,8 @@
 
 #include "Private/Windows/FileSystem_ErrorTable.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
-#include "Private/Windows/TalvenWindows.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -53,15 +53,6 @@ static_assert(Disposition(ModeCreate) == 4 && Disposition(ModeRead) == 3 && OPEN
 static_assert(FILE_BEGIN == 0 && FILE_CURRENT == 1 && FILE_ATTRIBUTE_NORMAL == 0x80,
               "OS constants of the channel");
 
-FileSystem_Win32::API& TheAPI() {
-    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
-    if (!api) {
-        // The library has not been started (or has been shut down).
-        TALVEN_INTERNAL_ERROR(Source);
-    }
-    return *api;
-}
-
 } // namespace
 
 FileChannel_Win32::FileChannel_Win32(const std::wstring& path, OpenMode mode,
@@ -73,15 +64,16 @@ FileChannel_Win32::FileChannel_Win32(const std::wstring& path, OpenMode mode,
     if ((mode & ModeTruncate) && !(mode & ModeWrite)) {
         TALVEN_INTERNAL_ERROR(Source);
     }
-    handle_.Reset(TheAPI().CreateFileW(path.c_str(), DesiredAccess(mode), ShareMode(mode), nullptr,
-                                       Disposition(mode), FILE_ATTRIBUTE_NORMAL, nullptr));
+    handle_.Reset(FileSystem_Win32::TheAPI(Source).CreateFileW(
+        path.c_str(), DesiredAccess(mode), ShareMode(mode), nullptr, Disposition(mode),
+        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle_) {
         Raise(::GetLastError());
     }
     if (mode & ModeTruncate) {
         // A throw from here destroys handle_, so the file is closed again.
         std::uint64_t start = 0;
-        if (!TheAPI().SetFilePointer(handle_.Get(), 0, start, FILE_BEGIN) ||
+        if (!FileSystem_Win32::TheAPI(Source).SetFilePointer(handle_.Get(), 0, start, FILE_BEGIN) ||
             !FileSystem_Win32::Direct::SetEndOfFile(handle_.Get())) {
             Raise(::GetLastError());
         }
@@ -135,7 +127,7 @@ void FileChannel_Win32::Flush() {
 std::uint64_t FileChannel_Win32::GetEndOfFile() {
     TalvenAutoCriticalSection guard(&lock_);
     std::uint64_t size = 0;
-    if (!TheAPI().GetFileSize(OpenHandle(), size)) {
+    if (!FileSystem_Win32::TheAPI(Source).GetFileSize(OpenHandle(), size)) {
         Raise(::GetLastError());
     }
     return size;
@@ -148,7 +140,7 @@ CountedPtr<FileSpec_IF> FileChannel_Win32::GetFileSpec() {
 std::uint64_t FileChannel_Win32::GetPosition() {
     TalvenAutoCriticalSection guard(&lock_);
     std::uint64_t position = 0;
-    if (!TheAPI().SetFilePointer(OpenHandle(), 0, position, FILE_CURRENT)) {
+    if (!FileSystem_Win32::TheAPI(Source).SetFilePointer(OpenHandle(), 0, position, FILE_CURRENT)) {
         Raise(::GetLastError());
     }
     return position;
@@ -222,7 +214,7 @@ std::FILE* FileChannel_Win32::ReleaseToStdio() {
 
 void FileChannel_Win32::SetEndOfFile(std::uint64_t length) {
     TalvenAutoCriticalSection guard(&lock_);
-    FileSystem_Win32::API& api = TheAPI();
+    FileSystem_Win32::API& api = FileSystem_Win32::TheAPI(Source);
     const HANDLE handle = OpenHandle();
     std::uint64_t position = 0;
     std::uint64_t ignored = 0;
@@ -243,8 +235,8 @@ void FileChannel_Win32::SetEndOfFile(std::uint64_t length) {
 void FileChannel_Win32::SetPosition(std::uint64_t position) {
     TalvenAutoCriticalSection guard(&lock_);
     std::uint64_t ignored = 0;
-    if (!TheAPI().SetFilePointer(OpenHandle(), static_cast<std::int64_t>(position), ignored,
-                                 FILE_BEGIN)) {
+    if (!FileSystem_Win32::TheAPI(Source).SetFilePointer(
+            OpenHandle(), static_cast<std::int64_t>(position), ignored, FILE_BEGIN)) {
         Raise(::GetLastError());
     }
 }

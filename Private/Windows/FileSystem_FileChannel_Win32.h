@@ -4,9 +4,9 @@
 
 #include "Private/FileChannel_IF.h"
 #include "Private/FileSpec_IF.h"
-#include "Private/Windows/Win32Handle.h"
 #include "support/CountedPtr.h"
 #include "support/CriticalSection.h"
+#include "support/Win32Handle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,39 +43,35 @@ public:
     FileChannel_Win32(const FileChannel_Win32&) = delete;
     FileChannel_Win32& operator=(const FileChannel_Win32&) = delete;
 
-    // Closes the handle. Raises FileException when the OS refuses, and on a closed channel.
-    // The channel is closed afterwards either way.
+    // The operations of FileChannel_IF (FileChannel_IF.h states each contract); below, what the
+    // Windows channel adds to it.
+
+    // Raises FileException when the OS refuses; the channel is closed afterwards either way.
     void Close() override;
-    // FlushFileBuffers with ModeWrite (raises on failure); does nothing without it.
+    // FlushFileBuffers.
     void Flush() override;
-    // The 64-bit length of the file.
     std::uint64_t GetEndOfFile() override;
     // The file spec given at opening (may be empty). Never raises.
     CountedPtr<FileSpec_IF> GetFileSpec() override;
-    // The 64-bit position.
     std::uint64_t GetPosition() override;
-    // True until Close or ReleaseToStdio. Never raises.
+    // Never raises.
     bool IsOpen() override;
-    // Reads until count bytes have arrived or the end of the file; bytesRead (set to 0 first)
-    // says how many. Count 0 makes no OS call. Reaching the end is not an error.
+    // bytesRead is set to 0 first; count 0 makes no OS call.
     void Read(void* buffer, std::size_t count, std::size_t& bytesRead) override;
-    // Hands the file to a runtime-library stream ("rb+" for read and write, "rb" for read
-    // alone, "wb" otherwise) that the caller owns and closes with fclose; the channel is closed
-    // afterwards and its destructor leaves the stream alone.
+    // The stream is opened "rb+" for read and write, "rb" for read alone, "wb" otherwise; the
+    // caller closes it with fclose, and the channel's destructor leaves it alone.
     // Raises: the internal-error TalvenException on a closed channel; SystemException::Errno
     // when the runtime library refuses the handle or the stream; FileException when the handle
     // cannot be duplicated. On every failure the channel keeps its handle open and usable.
     std::FILE* ReleaseToStdio() override;
-    // Sets the file length under the channel's lock; the position stays where it was, even past
-    // the new end. If the OS refuses the new length, the position is put back before raising.
+    // Under the channel's lock; the position stays even past the new end. If the OS refuses the
+    // new length, the position is put back before raising.
     void SetEndOfFile(std::uint64_t length) override;
-    // Moves to position from the start of the file; past the end is allowed. A position above
-    // 2^63 - 1 is refused by the OS and raises.
+    // A position above 2^63 - 1 is refused by the OS and raises.
     void SetPosition(std::uint64_t position) override;
-    // Writes all count bytes (count 0 makes no OS call); when it returns, every byte is in the
-    // file. A full disk raises VolumeFull, also when part of the bytes still fitted (those stay
-    // written); an OS write that takes no bytes without an error raises the internal-error
-    // TalvenException.
+    // Count 0 makes no OS call; when it returns, every byte is in the file. A full disk raises
+    // VolumeFull, also when part of the bytes still fitted (those stay written); an OS write that
+    // takes no bytes without an error raises the internal-error TalvenException.
     void Write(const void* buffer, std::size_t count) override;
 
 private:

@@ -28,14 +28,6 @@ namespace {
 
 const char* const Source = ".\\Private\\Windows\\FileSystem_FileSpec_Win32";
 
-FileSystem_Win32::API& TheAPI() {
-    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
-    if (!api) {
-        TALVEN_INTERNAL_ERROR(Source);
-    }
-    return *api;
-}
-
 // Drive letters and the "UNC" of a prefix are ASCII; the C runtime's towupper would consult
 // the locale for each.
 wchar_t AsciiUpper(wchar_t c) {
@@ -120,7 +112,7 @@ bool IsPlainName(const std::wstring& name) {
 }
 
 std::wstring FullPathName(const std::wstring& path, const std::wstring& reportedPath) {
-    FileSystem_Win32::API& api = TheAPI();
+    FileSystem_Win32::API& api = FileSystem_Win32::TheAPI(Source);
     // Some systems fail an empty path without setting an error (Wine does, for what is left of
     // "\\?\"): without this, an earlier call's error would be reported instead.
     ::SetLastError(ERROR_SUCCESS);
@@ -149,9 +141,9 @@ std::wstring FullPathName(const std::wstring& path, const std::wstring& reported
 
 WIN32_FILE_ATTRIBUTE_DATA ReadAttributeData(FileSpec_Win32& spec) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!TheAPI().GetFileAttributesExW(spec.GetLongPath().c_str(), GetFileExInfoStandard, &data)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, spec.Path());
+    if (!FileSystem_Win32::TheAPI(Source).GetFileAttributesExW(spec.GetLongPath().c_str(),
+                                                               GetFileExInfoStandard, &data)) {
+        TALVEN_RAISE_LAST_ERROR(spec.Path());
     }
     return data;
 }
@@ -166,8 +158,7 @@ DateTime ReadDate(FileSpec_Win32& spec, Stamp stamp) {
     FILETIME local = {};
     SYSTEMTIME time = {};
     if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &time)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, spec.Path());
+        TALVEN_RAISE_LAST_ERROR(spec.Path());
     }
     return DateTime::FromSystemTime(time);
 }
@@ -178,24 +169,21 @@ void WriteDate(FileSpec_Win32& spec, const DateTime& date, Stamp stamp) {
         // Folders open only with backup semantics.
         flags |= FILE_FLAG_BACKUP_SEMANTICS;
     }
-    Win32Res::FileHandle file(TheAPI().CreateFileW(spec.GetLongPath().c_str(), GENERIC_WRITE, 0,
-                                                   nullptr, OPEN_EXISTING, flags, nullptr));
+    Win32Res::FileHandle file(FileSystem_Win32::TheAPI(Source).CreateFileW(
+        spec.GetLongPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr));
     if (!file) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, spec.Path());
+        TALVEN_RAISE_LAST_ERROR(spec.Path());
     }
     const SYSTEMTIME time = date.ToSystemTime();
     FILETIME local = {};
     FILETIME utc = {};
     if (!::SystemTimeToFileTime(&time, &local) || !::LocalFileTimeToFileTime(&local, &utc)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, spec.Path());
+        TALVEN_RAISE_LAST_ERROR(spec.Path());
     }
     if (!FileSystem_Win32::Direct::SetFileTime(
             file.Get(), stamp == Stamp::Creation ? &utc : nullptr,
             stamp == Stamp::Access ? &utc : nullptr, stamp == Stamp::Write ? &utc : nullptr)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, spec.Path());
+        TALVEN_RAISE_LAST_ERROR(spec.Path());
     }
 }
 
@@ -321,18 +309,16 @@ void FileSpec_Win32::CheckComponentLengths(std::uint32_t maxLength) const {
 }
 
 void FileSpec_Win32::Create() {
-    Win32Res::FileHandle file(TheAPI().CreateFileW(GetLongPath().c_str(), 0, 0, nullptr, CREATE_NEW,
-                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    Win32Res::FileHandle file(FileSystem_Win32::TheAPI(Source).CreateFileW(
+        GetLongPath().c_str(), 0, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
 }
 
 void FileSpec_Win32::CreateFolder() {
-    if (!TheAPI().CreateDirectoryW(GetLongPath().c_str(), nullptr)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+    if (!FileSystem_Win32::TheAPI(Source).CreateDirectoryW(GetLongPath().c_str(), nullptr)) {
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
 }
 
@@ -347,7 +333,7 @@ void FileSpec_Win32::DeleteChecked(const std::wstring& parentFinal) {
     }
     // Under Wine a remove acts on what a link leads to, also outside the tree being removed.
     CheckRemovesOnlyItself(*this, parentFinal);
-    FileSystem_Win32::API& api = TheAPI();
+    FileSystem_Win32::API& api = FileSystem_Win32::TheAPI(Source);
     const std::wstring longPath = GetLongPath();
     // Read once: a failing query between clearing the read-only flag and the retry would leave
     // the item unprotected.
@@ -363,8 +349,7 @@ void FileSpec_Win32::DeleteChecked(const std::wstring& parentFinal) {
         if (!readOnlyCleared && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             if (!api.SetFileAttributesW(longPath.c_str(),
                                         attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
-                const DWORD setError = ::GetLastError();
-                RaiseWin32Error(setError, path_);
+                TALVEN_RAISE_LAST_ERROR(path_);
             }
             readOnlyCleared = true;
             continue;
@@ -380,7 +365,8 @@ void FileSpec_Win32::DeleteChecked(const std::wstring& parentFinal) {
 
 bool FileSpec_Win32::ReadPresentAttributes(std::uint32_t& attributes) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!TheAPI().GetFileAttributesExW(GetLongPath().c_str(), GetFileExInfoStandard, &data)) {
+    if (!FileSystem_Win32::TheAPI(Source).GetFileAttributesExW(GetLongPath().c_str(),
+                                                               GetFileExInfoStandard, &data)) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return false;
@@ -422,17 +408,15 @@ FilePath FileSpec_Win32::GetExtension() {
 }
 
 std::uint64_t FileSpec_Win32::GetFileSize() {
-    FileSystem_Win32::API& api = TheAPI();
+    FileSystem_Win32::API& api = FileSystem_Win32::TheAPI(Source);
     Win32Res::FileHandle file(api.CreateFileW(GetLongPath().c_str(), 0, 0, nullptr, OPEN_EXISTING,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
     std::uint64_t size = 0;
     if (!api.GetFileSize(file.Get(), size)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
     return size;
 }
@@ -532,9 +516,9 @@ void FileSpec_Win32::Rename(CountedPtr<FileSpec_IF> target) {
         TALVEN_INTERNAL_ERROR(Source);
     }
     // The target's native path, so that a target beyond MAX_PATH is reached as well.
-    if (!TheAPI().MoveFileW(GetLongPath().c_str(), target->GetNativePath().c_str())) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+    if (!FileSystem_Win32::TheAPI(Source).MoveFileW(GetLongPath().c_str(),
+                                                    target->GetNativePath().c_str())) {
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
 }
 
@@ -554,9 +538,8 @@ void FileSpec_Win32::SetAttributes(Attributes attributes) {
     win32 |= (attributes & AttributeHidden) ? FILE_ATTRIBUTE_HIDDEN : 0;
     win32 |= (attributes & AttributeReadOnly) ? FILE_ATTRIBUTE_READONLY : 0;
     win32 |= (attributes & AttributeSystem) ? FILE_ATTRIBUTE_SYSTEM : 0;
-    if (!TheAPI().SetFileAttributesW(GetLongPath().c_str(), win32)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+    if (!FileSystem_Win32::TheAPI(Source).SetFileAttributesW(GetLongPath().c_str(), win32)) {
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
 }
 
@@ -565,18 +548,16 @@ void FileSpec_Win32::SetCreationDate(const DateTime& date) {
 }
 
 void FileSpec_Win32::SetFileSize(std::uint64_t size) {
-    FileSystem_Win32::API& api = TheAPI();
+    FileSystem_Win32::API& api = FileSystem_Win32::TheAPI(Source);
     Win32Res::FileHandle file(api.CreateFileW(GetLongPath().c_str(), GENERIC_WRITE, 0, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
     std::uint64_t position = 0;
     if (!api.SetFilePointer(file.Get(), static_cast<std::int64_t>(size), position, FILE_BEGIN) ||
         !FileSystem_Win32::Direct::SetEndOfFile(file.Get())) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, path_);
+        TALVEN_RAISE_LAST_ERROR(path_);
     }
 }
 

@@ -16,14 +16,6 @@ namespace {
 
 const char* const Source = ".\\Private\\Windows\\FileSystem_FolderIterator_Win32";
 
-FileSystem_Win32::API& TheAPI() {
-    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
-    if (!api) {
-        TALVEN_INTERNAL_ERROR(Source);
-    }
-    return *api;
-}
-
 EntryFlags FlagsOf(DWORD attributes) {
     EntryFlags flags = 0;
     flags |= (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryFolder : 0;
@@ -54,10 +46,9 @@ FolderIterator_Win32::FolderIterator_Win32(CountedPtr<FileSpec_Win32> folder)
         TALVEN_INTERNAL_ERROR(Source);
     }
     const std::wstring pattern = PatternFor(folder_->GetLongPath());
-    find_.Reset(TheAPI().FindFirstFileW(pattern.c_str(), &data_));
+    find_.Reset(FileSystem_Win32::TheAPI(Source).FindFirstFileW(pattern.c_str(), &data_));
     if (!find_) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, folder_->Path());
+        TALVEN_RAISE_LAST_ERROR(folder_->Path());
     }
     if (BufferIsDotEntry()) {
         Advance();
@@ -112,7 +103,7 @@ CountedPtr<FileSpec_IF> FolderIterator_Win32::MakeStepEntry() {
 }
 
 void FolderIterator_Win32::Advance() {
-    FileSystem_Win32::API& api = TheAPI();
+    FileSystem_Win32::API& api = FileSystem_Win32::TheAPI(Source);
     do {
         if (!api.FindNextFileW(find_.Get(), &data_)) {
             // Only the end ends a listing quietly: a listing cut short by an error would make

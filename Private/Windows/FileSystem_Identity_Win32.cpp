@@ -4,7 +4,6 @@
 #include "Private/FolderSpec.h"
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
-#include "Private/Windows/FileSystem_Win32_Binding.h"
 #include "support/TalvenException.h"
 #include "support/Win32Handle.h"
 
@@ -14,20 +13,6 @@
 namespace FileSystem {
 
 namespace {
-
-// Bound at run time: the function is missing before Windows Vista, where the check then rests
-// on identities alone.
-struct FinalPathDescription {
-    using Fn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    static constexpr const char* Name = "GetFinalPathNameByHandleW";
-    static constexpr FileSystem_Win32::Binding::Library Lib =
-        FileSystem_Win32::Binding::Library::Kernel32;
-    static constexpr FileSystem_Win32::Binding::Failure OnFailure =
-        FileSystem_Win32::Binding::Failure::Zero;
-};
-static_assert(std::is_same<FinalPathDescription::Fn, decltype(&::GetFinalPathNameByHandleW)>::value,
-              "the bound function must have the OS's signature");
-using FinalPathSlot = FileSystem_Win32::Binding::Slot<FinalPathDescription>;
 
 Win32Res::FileHandle OpenForAttributes(const std::wstring& longPath, bool linkItself) {
     FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
@@ -54,11 +39,16 @@ FileIdentity IdentityOf(HANDLE handle) {
     return identity;
 }
 
+// Empty where the OS cannot tell (before Windows Vista); the check then rests on identities alone.
 std::wstring FinalPathOf(HANDLE handle) {
+    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
+    if (api == nullptr) {
+        return std::wstring();
+    }
     std::vector<wchar_t> buffer(512);
     for (;;) {
-        const DWORD length =
-            FinalPathSlot::Call(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+        const DWORD length = api->GetFinalPathNameByHandleW(handle, buffer.data(),
+                                                            static_cast<DWORD>(buffer.size()), 0);
         if (length == 0) {
             return std::wstring();
         }

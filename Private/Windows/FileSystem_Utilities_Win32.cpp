@@ -28,20 +28,11 @@ const char* const Source = ".\\Private\\Windows\\FileSystem_Utilities_Win32";
 
 constexpr DWORD PathBufferLength = 32768;
 
-FileSystem_Win32::API& TheAPI() {
-    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
-    if (api == nullptr) {
-        TALVEN_INTERNAL_ERROR(Source);
-    }
-    return *api;
-}
-
 // The text of a path query that wrote length characters into buffer; 0 raises the OS error,
 // a full buffer means the text was cut.
 std::wstring PathResult(const std::vector<wchar_t>& buffer, DWORD length) {
     if (length == 0) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, std::wstring());
+        TALVEN_RAISE_LAST_ERROR(std::wstring());
     }
     if (length >= buffer.size()) {
         RaiseWin32Error(ERROR_INSUFFICIENT_BUFFER, std::wstring());
@@ -73,10 +64,10 @@ bool operator==(const FolderIdentity& a, const FolderIdentity& b) {
 // folders.
 FolderIdentity ReadIdentity(const FileSpec& folder) {
     FolderIdentity identity;
-    const Win32Res::FileHandle handle(
-        TheAPI().CreateFileW(folder.GetNativePath().c_str(), FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Win32Res::FileHandle handle(FileSystem_Win32::TheAPI(Source).CreateFileW(
+        folder.GetNativePath().c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (handle && ::GetFileInformationByHandle(handle.Get(), &info)) {
         identity.serial = info.dwVolumeSerialNumber;
@@ -153,8 +144,9 @@ void CopyFile(const FileSpec& target, const FileSpec& source, const Tickler& tic
     context.source = source.GetPath();
     context.target = target.GetPath();
     const bool targetWasPresent = target.IsPresent();
-    if (!TheAPI().CopyFileExW(source.GetNativePath().c_str(), target.GetNativePath().c_str(),
-                              &CopyProgressRoutine, &context, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+    if (!FileSystem_Win32::TheAPI(Source).CopyFileExW(
+            source.GetNativePath().c_str(), target.GetNativePath().c_str(), &CopyProgressRoutine,
+            &context, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
         const DWORD error = ::GetLastError();
         // Windows removes a partial target itself; Wine leaves it behind when a write fails
         // (a full disk). A target that was there before the copy is never touched.
@@ -197,15 +189,15 @@ FileSpec GetModuleFile() {
     if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                               reinterpret_cast<LPCWSTR>(&marker), &module)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, std::wstring());
+        TALVEN_RAISE_LAST_ERROR(std::wstring());
     }
     return ModuleFile(module);
 }
 
 FileSpec GetCurrentFolder() {
     std::vector<wchar_t> buffer(PathBufferLength);
-    const DWORD length = TheAPI().GetCurrentDirectoryW(PathBufferLength, buffer.data());
+    const DWORD length =
+        FileSystem_Win32::TheAPI(Source).GetCurrentDirectoryW(PathBufferLength, buffer.data());
     return FileSpec(FilePath(PathResult(buffer, length)));
 }
 
@@ -213,9 +205,8 @@ void SetCurrentFolder(const FileSpec& folder) {
     if (folder.IsNull()) {
         RaiseEmptyHandle(Source, __LINE__);
     }
-    if (!TheAPI().SetCurrentDirectoryW(folder.GetNativePath().c_str())) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, folder.GetPath().GetBytes());
+    if (!FileSystem_Win32::TheAPI(Source).SetCurrentDirectoryW(folder.GetNativePath().c_str())) {
+        TALVEN_RAISE_LAST_ERROR(folder.GetPath().GetBytes());
     }
 }
 
@@ -225,7 +216,8 @@ FolderSpec GetTempFolder() {
         return kept.folder;
     }
     std::vector<wchar_t> buffer(PathBufferLength);
-    const DWORD length = TheAPI().GetTempPathW(PathBufferLength, buffer.data());
+    const DWORD length =
+        FileSystem_Win32::TheAPI(Source).GetTempPathW(PathBufferLength, buffer.data());
     const FileSpec temp{FilePath(PathResult(buffer, length))};
     // Another process may take the free name before it is created; the next one is tried then.
     for (int attempt = 1;; ++attempt) {

@@ -22,14 +22,6 @@ namespace {
 
 const char* const Source = ".\\Private\\Windows\\FileSystem_Volume_Win32";
 
-FileSystem_Win32::API& TheAPI() {
-    FileSystem_Win32::API* api = FileSystem_Win32::GetAPI();
-    if (!api) {
-        TALVEN_INTERNAL_ERROR(Source);
-    }
-    return *api;
-}
-
 // A function-local static so that it exists whenever the first lookup comes.
 std::map<VolumeInfo, CountedPtr<Volume_IF>>& VolumeTable() {
     static std::map<VolumeInfo, CountedPtr<Volume_IF>> table;
@@ -58,10 +50,10 @@ VolumeInfo::VolumeInfo(const std::wstring& rootPath) : rootPath(rootPath) {
     DWORD serial = 0;
     DWORD maxLength = 0;
     DWORD flags = 0;
-    if (!TheAPI().GetVolumeInformationW(this->rootPath.c_str(), labelBuffer, 256, &serial,
-                                        &maxLength, &flags, nameBuffer, 16)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, this->rootPath);
+    if (!FileSystem_Win32::TheAPI(Source).GetVolumeInformationW(this->rootPath.c_str(), labelBuffer,
+                                                                256, &serial, &maxLength, &flags,
+                                                                nameBuffer, 16)) {
+        TALVEN_RAISE_LAST_ERROR(this->rootPath);
     }
     // The buffers were zero-filled and the sizes given leave room for the terminator.
     labelBuffer[255] = L'\0';
@@ -188,7 +180,7 @@ void Volume_Win32::Unmount() {
     std::wstring device = L"\\\\.\\X:";
     device[4] = rootPath[0];
 
-    FileSystem_Win32::API& api = TheAPI();
+    FileSystem_Win32::API& api = FileSystem_Win32::TheAPI(Source);
     // An optical drive cannot be opened for writing.
     const DWORD access = api.GetDriveTypeW(rootPath.c_str()) == DRIVE_CDROM
                              ? GENERIC_READ
@@ -197,16 +189,14 @@ void Volume_Win32::Unmount() {
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                 OPEN_EXISTING, 0, nullptr));
     if (!handle) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, rootPath);
+        TALVEN_RAISE_LAST_ERROR(rootPath);
     }
     DWORD bytesReturned = 0;
     if (!::DeviceIoControl(handle.Get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &bytesReturned,
                            nullptr) ||
         !::DeviceIoControl(handle.Get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
                            &bytesReturned, nullptr)) {
-        const DWORD error = ::GetLastError();
-        RaiseWin32Error(error, rootPath);
+        TALVEN_RAISE_LAST_ERROR(rootPath);
     }
     // Closing the device (here or while the exception leaves) releases the lock.
 }

@@ -2,7 +2,8 @@
 #include "Private/Windows/FileSystem_Win32_API.h"
 
 #include "Private/Windows/FileSystem_Win32_Binding.h"
-#include "Private/Windows/Win32Handle.h"
+#include "support/TalvenException.h"
+#include "support/Win32Handle.h"
 
 #include <shlobj.h>
 
@@ -102,6 +103,8 @@ TALVEN_BIND(GetDiskFreeSpaceExW, Library::Kernel32, Failure::Zero,
 TALVEN_BIND(GetDriveTypeW, Library::Kernel32, Failure::Zero, UINT(WINAPI*)(LPCWSTR));
 TALVEN_BIND(GetFileAttributesExW, Library::Kernel32, Failure::Zero,
             BOOL(WINAPI*)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID));
+TALVEN_BIND(GetFinalPathNameByHandleW, Library::Kernel32, Failure::Zero,
+            DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD));
 TALVEN_BIND(GetFullPathNameW, Library::Kernel32, Failure::Zero,
             DWORD(WINAPI*)(LPCWSTR, DWORD, LPWSTR, LPWSTR*));
 TALVEN_BIND(GetTempPathW, Library::Kernel32, Failure::Zero, DWORD(WINAPI*)(DWORD, LPWSTR));
@@ -343,6 +346,10 @@ BOOL API::GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOI
     return GetFileAttributesExWSlot::Call(path, level, data);
 }
 
+DWORD API::GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength, DWORD flags) {
+    return GetFinalPathNameByHandleWSlot::Call(file, buffer, bufferLength, flags);
+}
+
 bool API::GetFileSize(HANDLE file, std::uint64_t& size) {
     if (Faults::Trip(Faults::Call::GetFileSize)) {
         return false;
@@ -430,6 +437,14 @@ bool API::SetFilePointer(HANDLE file, std::int64_t distance, std::uint64_t& newP
 
 API* GetAPI() {
     return theAPI.get();
+}
+
+API& TheAPI(const char* source) {
+    API* api = theAPI.get();
+    if (!api) {
+        TALVEN_INTERNAL_ERROR(source);
+    }
+    return *api;
 }
 
 void CreateAPI() {

@@ -5,7 +5,7 @@
 // call would: it returns its failure value with last error 120 (ERROR_CALL_NOT_IMPLEMENTED).
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <shtypes.h>
 
@@ -16,7 +16,7 @@ namespace FileSystem_Win32 {
 
 // One instance serves the whole process (GetAPI). Each operation takes the arguments of the
 // Win32 function of the same name and returns its result unchanged; none raises. On failure the
-// caller reads GetLastError() and raises through FileSystem::RaiseWin32Error. The operations may
+// caller raises through TALVEN_RAISE_LAST_ERROR (FileSystem_ErrorTable.h). The operations may
 // be called from any thread.
 class API final {
 public:
@@ -40,6 +40,9 @@ public:
                                      PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes);
     virtual UINT GetDriveTypeW(LPCWSTR rootPath);
     virtual BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data);
+    // Missing before Windows Vista: then it fails with last error 120.
+    virtual DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD bufferLength,
+                                            DWORD flags);
     // The 64-bit size of the open file. False (size unchanged) when the OS reports an error;
     // a file of exactly 0xFFFFFFFF bytes gives true.
     virtual bool GetFileSize(HANDLE file, std::uint64_t& size);
@@ -63,6 +66,10 @@ public:
 
 // The process-wide table, or nullptr before CreateAPI and after DestroyAPI.
 API* GetAPI();
+// The process-wide table, for an operation of the file source (".\Private\Windows\..."). Raises
+// the internal-software-error TalvenException for source before CreateAPI and after DestroyAPI
+// (the library has not been started, or has been shut down).
+API& TheAPI(const char* source);
 // Creates the table when there is none; a second call keeps the existing instance. Raises
 // std::bad_alloc when it cannot be allocated.
 void CreateAPI();

@@ -4,7 +4,7 @@
 // Windows implementation; tests use Slot with their own descriptions to reach the machinery.
 #pragma once
 
-#include "Private/Windows/TalvenWindows.h"
+#include "support/TalvenWindows.h"
 
 #include <atomic>
 #include <type_traits>
@@ -22,8 +22,9 @@ enum class Failure {
     Custom         // the description's own Fallback function
 };
 
-// True on the NT family: the loaded "ntdll.dll" exports "LdrUnloadDll". Decided once per
-// process. Never raises.
+// True when the kernel is NT's: the loaded "ntdll.dll" exports "LdrUnloadDll". Unlike
+// SystemFamily::IsWindows9x (what the OS reports, which Wine can set per program), this asks
+// where the wide functions live. Decided once per process. Never raises.
 bool IsNtFamily();
 
 // The address of the function called name: on the NT family from library, on the Windows 9x

@@ -13,9 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace TalvenTest {
@@ -39,27 +37,6 @@ inline bool DriveUsable(const wchar_t* root) {
 inline bool TmpfsDriveUsable() {
     return ::GetFileAttributesW(TmpfsMarker) != INVALID_FILE_ATTRIBUTES && DriveUsable(L"Q:\\");
 }
-
-// A folder of this run on Q:, removed with its content at the end: other suites use the drive.
-class RunFolder {
-public:
-    explicit RunFolder(const std::wstring& prefix)
-        : path_(L"Q:\\" + prefix + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(::GetTickCount())) {
-        ::CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~RunFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    RunFolder(const RunFolder&) = delete;
-    RunFolder& operator=(const RunFolder&) = delete;
-    const std::wstring& Path() const { return path_; }
-    std::wstring Child(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
 
 // --- T: -------------------------------------------------------------------------------------
 

@@ -13,6 +13,15 @@ namespace TalvenTest {
 namespace {
 std::atomic<unsigned> counter{0};
 
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) {
+        throw std::runtime_error("GetTempPathW failed");
+    }
+    return std::wstring(temp, length - 1); // without its trailing backslash
+}
+
 } // namespace
 
 void RemoveTree(const std::wstring& folder) {
@@ -40,16 +49,6 @@ void RemoveTree(const std::wstring& folder) {
     find.Reset();
     ::RemoveDirectoryW(folder.c_str());
 }
-
-std::wstring TempFolder() {
-    wchar_t temp[MAX_PATH + 1] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) {
-        throw std::runtime_error("GetTempPathW failed");
-    }
-    return std::wstring(temp, length - 1); // without its trailing backslash
-}
-} // namespace
 
 TestFolder::TestFolder() : TestFolder(TempFolder(), L"talven-test") {}
 

@@ -5,6 +5,7 @@
 // without faults to the same end. CI tries one error per point, in turn; with
 // TALVEN_ROBUSTNESS_CASES (scripts/run-reliability.sh) every error at every point. The
 // cross-drive rows need the tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh).
+#include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderSpec.h"
@@ -126,7 +127,7 @@ protected:
     void SetUp() override {
         FileSystem_Win32::Install();
         if (TmpfsDriveUsable()) {
-            remote = std::make_unique<RunFolder>(L"faults");
+            remote = std::make_unique<TalvenTest::TestFolder>(L"Q:", L"faults");
         }
         Build(Path(L"C\\src"), true);
     }
@@ -209,7 +210,7 @@ protected:
     void Try(const Row& row);
 
     TalvenTest::TestFolder dir;
-    std::unique_ptr<RunFolder> remote;
+    std::unique_ptr<TalvenTest::TestFolder> remote;
     std::map<DWORD, unsigned> tally; // runs that raised, by error; 0 = absorbed
     unsigned points = 0;
 };

@@ -3,8 +3,6 @@
 // only), a medium swapped between two operations (the optical drive T: of
 // tests/fixtures/setup-drives.sh). Every fault is also checked for handles it fails to give back.
 // A failure at each OS call of the file operations is FaultInjectionTest's.
-// The portable headers come first: windows.h defines a GetFreeSpace macro that would break
-// Volume.h if it came later.
 #include "Private/FileChannel.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
@@ -13,14 +11,14 @@
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/TalvenWindows.h"
-#include "Private/Windows/Win32Handle.h"
 #include "Private/Windows/UtilitiesTestSupport.h"
 #include "common/HandleLeakCheck.h"
 #include "common/TestDrives.h"
 #include "common/TestFolder.h"
 #include "common/TestHelpers.h"
 #include "support/TalvenException.h"
+#include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +45,7 @@ protected:
                             "root)";
         }
         freeBefore = FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace();
-        run = std::make_unique<RunFolder>(L"faults");
+        run = std::make_unique<TalvenTest::TestFolder>(L"Q:", L"faults");
     }
     void TearDown() override {
         if (run) {
@@ -61,7 +59,7 @@ protected:
     FileSpec Remote(const std::wstring& name) const { return FileSpec(FilePath(run->Child(name))); }
 
     TalvenTest::TestFolder dir;
-    std::unique_ptr<RunFolder> run;
+    std::unique_ptr<TalvenTest::TestFolder> run;
     std::uint64_t freeBefore = 0;
 };
 
