@@ -135,8 +135,7 @@ TEST_F(Trace, SilentIsComparedByPointer) {
     {
         UTrace::Function loud("Loud", "silent"); // the same letters elsewhere are plain text
         UTrace::trace1("silent");
-        // Through a pointer: the silent marker is a format by design, which format checks flag.
-        const auto trace1 = &UTrace::trace1;
+        const auto trace1 = &UTrace::trace1; // the marker as format: a pointer skips the check
         trace1(UTrace::silent);
         loud.setResult(7, UTrace::silent);
         EXPECT_EQ(loud.result(), 7);
