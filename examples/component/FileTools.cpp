@@ -237,19 +237,18 @@ IDispatch* Routine(const VARIANT& progress) {
 } // namespace
 
 HRESULT FileTools::Create(REFIID iid, void** out) {
-    ITypeInfo* typeInfo = nullptr;
+    Win32Res::ComPtr<ITypeInfo> typeInfo;
     try {
         FileToolsModule::Start();
-        const HRESULT loaded = FileToolsModule::TypeInfo(&typeInfo);
+        const HRESULT loaded = FileToolsModule::TypeInfo(typeInfo.Put());
         if (FAILED(loaded)) {
             return loaded;
         }
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    FileTools* object = new (std::nothrow) FileTools(typeInfo);
+    FileTools* object = new (std::nothrow) FileTools(std::move(typeInfo));
     if (object == nullptr) {
-        typeInfo->Release();
         return E_OUTOFMEMORY;
     }
     const HRESULT hr = object->QueryInterface(iid, out);
@@ -257,12 +256,13 @@ HRESULT FileTools::Create(REFIID iid, void** out) {
     return hr;
 }
 
-FileTools::FileTools(ITypeInfo* typeInfo) : typeInfo_(typeInfo) {
+FileTools::FileTools(Win32Res::ComPtr<ITypeInfo> typeInfo) : typeInfo_(std::move(typeInfo)) {
     FileToolsModule::ObjectCreated();
 }
 
 FileTools::~FileTools() {
-    typeInfo_->Release();
+    // Released before the count drops: once it is zero the DLL may be unloaded.
+    typeInfo_.Reset();
     FileToolsModule::ObjectDestroyed();
 }
 
@@ -311,18 +311,18 @@ HRESULT FileTools::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
         return DISP_E_BADINDEX;
     }
     typeInfo_->AddRef();
-    *info = typeInfo_;
+    *info = typeInfo_.Get();
     return S_OK;
 }
 
 HRESULT FileTools::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return ::DispGetIDsOfNames(typeInfo_, names, count, ids);
+    return ::DispGetIDsOfNames(typeInfo_.Get(), names, count, ids);
 }
 
 HRESULT FileTools::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                           EXCEPINFO* exception, UINT* argumentError) {
-    return ::DispInvoke(static_cast<ITalvenFileTools*>(this), typeInfo_, id, flags, params, result,
-                        exception, argumentError);
+    return ::DispInvoke(static_cast<ITalvenFileTools*>(this), typeInfo_.Get(), id, flags, params,
+                        result, exception, argumentError);
 }
 
 HRESULT FileTools::get_Version(BSTR* version) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/TalvenWindows.h"
+#include "support/Win32Handle.h"
 
 #include "TalvenFileTools.h"
 
@@ -66,11 +67,11 @@ public:
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
 
 private:
-    explicit FileTools(ITypeInfo* typeInfo);
+    explicit FileTools(Win32Res::ComPtr<ITypeInfo> typeInfo);
     virtual ~FileTools();
     FileTools(const FileTools&) = delete;
     FileTools& operator=(const FileTools&) = delete;
 
     std::atomic<ULONG> references_{1};
-    ITypeInfo* typeInfo_;
+    Win32Res::ComPtr<ITypeInfo> typeInfo_;
 };
