@@ -63,7 +63,7 @@ std::wstring FinalPathOf(HANDLE handle) {
     }
 }
 
-// Final paths compare without regard to case (the spec's own spelling may differ from the one
+// Final paths compare without regard to case (a FileSpec's own spelling may differ from the one
 // on disk) and without a trailing "\".
 std::wstring PathKey(std::wstring path) {
     if (!path.empty() && path.back() == L'\\') {
