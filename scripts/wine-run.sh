@@ -8,7 +8,7 @@
 #
 # Wine's own diagnostics on stderr (such as "wine: Read access denied for device ..." when a
 # program asks for the volume of Z:, or debug-channel lines) are not the program's output and
-# are dropped. When the program fails and nothing else is left, they are shown after all: then
+# are dropped, except heap reports. When the program fails and nothing else is left, they are shown after all: then
 # they say why it could not start.
 set -uo pipefail
 export WINEPREFIX="$(cd "$1" && pwd)"
@@ -21,6 +21,9 @@ wine "$@" </dev/null >"$out" 2>"$err"
 status=$?
 cat "$out"
 own="$(grep -Eav '^(wine: |[0-9a-f]{4}:(fixme|err|warn|trace):|(fixme|err|warn|trace):)' "$err")"
+# Heap reports stay: the checked test run turns them on, and a report fails the test.
+heap="$(grep -Ea '(err|warn):heap' "$err")"
+own="$own${own:+${heap:+$'\n'}}$heap"
 if [ -n "$own" ]; then
     printf '%s\n' "$own" >&2
 elif [ "$status" -ne 0 ]; then
