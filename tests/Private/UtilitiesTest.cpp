@@ -8,7 +8,7 @@
 #include "Private/FolderSpec.h"
 
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Windows/UtilitiesTestSupport.h"
+#include "common/FileSystemTest.h"
 #include "common/TestDrives.h"
 #include "common/TestFolder.h"
 
@@ -19,7 +19,7 @@
 #include <string>
 
 using namespace FileSystem;
-using namespace UtilitiesTest;
+using namespace TalvenTest;
 
 namespace {
 

@@ -1,11 +1,14 @@
-// Test support: the number of OS handles this process holds, for tests that prove a loop of
-// operations leaks none. GetProcessHandleCount answers 0 under Wine, so the count comes from
-// ntdll's system handle table instead. Header-only, so every suite can use it as it stands.
+// Test support: the number of OS handles this process holds, and the checks that prove an
+// operation repeated many times leaks none. GetProcessHandleCount answers 0 under Wine, so the
+// count comes from ntdll's system handle table instead. Header-only.
 #pragma once
 
 #include "support/TalvenWindows.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace TalvenTest {
@@ -98,6 +101,51 @@ inline long ProcessHandleCount() {
         return static_cast<long>(documented);
     }
     return -1;
+}
+
+// Takes the count when made. Code that keeps handles for the process's life on first use (the
+// unwinder, the loader's lock, COM, the shell) must have run once before: see
+// ExpectNoHandleGrowth. Other threads must have ended before the count is compared.
+class HandleLeakCheck {
+public:
+    HandleLeakCheck() : before_(ProcessHandleCount()) {}
+
+    // Whether this system can count handles; when it cannot, Leaked answers 0.
+    bool Counting() const { return before_ >= 0; }
+    // How many more handles the process holds now than when made, re-counted for a moment while
+    // above: a handle another thread or Wine's server is closing is given time to go.
+    long Leaked() const {
+        if (before_ < 0) {
+            return 0;
+        }
+        long now = ProcessHandleCount();
+        for (int attempt = 0; now > before_ && attempt < 10; ++attempt) {
+            ::Sleep(10);
+            now = ProcessHandleCount();
+        }
+        return now - before_;
+    }
+    // Adds a test failure naming what when Leaked is above 0.
+    void Expect(const std::string& what) const {
+        const long leaked = Leaked();
+        EXPECT_LE(leaked, 0) << what << " leaked handles (" << before_ << " before)";
+    }
+
+private:
+    long before_;
+};
+
+// Runs operation once, so that what it keeps for good on first use is counted, then `times`
+// more, and fails when the process then holds more handles than after the first run: a leak
+// of one handle per call shows as `times` handles.
+template <class Operation>
+void ExpectNoHandleGrowth(const std::string& what, Operation&& operation, int times = 20) {
+    operation();
+    const HandleLeakCheck handles;
+    for (int i = 0; i < times; ++i) {
+        operation();
+    }
+    handles.Expect(what + " repeated " + std::to_string(times) + " times");
 }
 
 } // namespace TalvenTest

@@ -3,7 +3,7 @@
 // from many threads at once, and loads and unloads it again and again.
 #include "support/TalvenWindows.h"
 
-#include "common/HandleLeakCheck.h"
+#include "common/HandleCount.h"
 #include "common/TestFolder.h"
 #include "support/TraceTestSupport.h"
 #include "support/Win32Handle.h"

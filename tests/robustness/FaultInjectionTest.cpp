@@ -14,8 +14,8 @@
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/UtilitiesTestSupport.h"
-#include "common/HandleLeakCheck.h"
+#include "common/FileSystemTest.h"
+#include "common/HandleCount.h"
 #include "common/TestDrives.h"
 #include "common/TestFolder.h"
 #include "robustness/Robustness.h"
@@ -75,7 +75,7 @@ void Walk(const std::wstring& path, const std::wstring& key, State& state,
             const ULONGLONG time = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                    data.ftLastWriteTime.dwLowDateTime;
             value += (time < 126227808000000000ull ? std::to_string(time) : "now") + ":" +
-                     UtilitiesTest::ReadAll(L"\\\\?\\" + child);
+                     TalvenTest::ReadAll(L"\\\\?\\" + child);
         }
     }
 }

@@ -11,8 +11,8 @@
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "Private/Windows/UtilitiesTestSupport.h"
-#include "common/HandleLeakCheck.h"
+#include "common/FileSystemTest.h"
+#include "common/HandleCount.h"
 #include "common/TestDrives.h"
 #include "common/TestFolder.h"
 #include "common/TestHelpers.h"
@@ -28,7 +28,7 @@
 
 using namespace FileSystem;
 using namespace TalvenTest;
-using UtilitiesTest::CatchFileException;
+using TalvenTest::CatchFileException;
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "UtilitiesTestSupport.h"
+#include "common/FileSystemTest.h"
 #include "common/TestFolder.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <string>
 
 using namespace FileSystem;
-using namespace UtilitiesTest;
+using namespace TalvenTest;
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "UtilitiesTestSupport.h"
+#include "common/FileSystemTest.h"
 #include "common/TestDrives.h"
 #include "common/TestFolder.h"
 
@@ -20,7 +20,7 @@
 #include <string>
 
 using namespace FileSystem;
-using namespace UtilitiesTest;
+using namespace TalvenTest;
 using namespace TalvenTest;
 
 namespace {

@@ -9,7 +9,7 @@
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Install.h"
-#include "UtilitiesTestSupport.h"
+#include "common/FileSystemTest.h"
 #include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@
 #include <string>
 
 using namespace FileSystem;
-using namespace UtilitiesTest;
+using namespace TalvenTest;
 
 namespace {
 

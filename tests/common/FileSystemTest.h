@@ -1,15 +1,24 @@
-// Test support for the file system utilities: a progress sink that records what it is told and
-// can cancel at a given position, and small helpers for files, exceptions and Wine.
+// The shared fixture of the file-system suites: the installed factory and a scratch folder of
+// the test's own (FileSystemTest), the extra drives (TestDrives.h), narrow-text helpers
+// (TestHelpers.h), a progress sink that records what it is told and can cancel, small file
+// helpers, and shortcut making.
 #pragma once
 
 #include "Private/FileSpec.h"
 #include "Private/Tickler.h"
+#include "common/HandleCount.h"
+#include "common/TestDrives.h"
+#include "common/TestFolder.h"
 #include "common/TestHelpers.h"
 #include "support/TalvenException.h"
 
 #include "Private/Windows/FileSystem_Utilities_Win32.h"
+#include "Private/Windows/FileSystem_Win32_Install.h"
 #include "support/TalvenWindows.h"
 #include "support/Win32Handle.h"
+
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +26,18 @@
 #include <string>
 #include <vector>
 
-namespace UtilitiesTest {
+namespace TalvenTest {
+
+// A test with the file system installed and a folder of its own, removed after it.
+class FileSystemTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { FileSystem_Win32::Install(); }
+
+    // The spec of name inside the test's folder.
+    FileSpec At(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }
+
+    TestFolder dir;
+};
 
 // Records texts and positions; cancels once a position reaches cancelAt.
 class RecordingSink : public TickleImplBase {
@@ -86,4 +106,24 @@ inline std::vector<std::string> Names(const std::vector<FileSpec>& specs) {
     return names;
 }
 
-} // namespace UtilitiesTest
+// Writes a shell shortcut to target at path, with COM initialised and uninitialised again on
+// the calling thread; false when any step fails.
+inline bool WriteShortcut(const std::wstring& path, const std::wstring& target) {
+    const HRESULT initialised = ::CoInitialize(nullptr);
+    bool written = false;
+    {
+        Win32Res::ComPtr<IShellLinkW> link;
+        Win32Res::ComPtr<IPersistFile> file;
+        written = SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                               IID_IShellLinkW, link.PutVoid())) &&
+                  SUCCEEDED(link->SetPath(target.c_str())) &&
+                  SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.PutVoid())) &&
+                  SUCCEEDED(file->Save(path.c_str(), TRUE));
+    }
+    if (SUCCEEDED(initialised)) {
+        ::CoUninitialize();
+    }
+    return written;
+}
+
+} // namespace TalvenTest
