@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Builds the x86_64 robustness suites (every robustness_*Test target, from tests/robustness/)
-# and runs each under Wine in its long mode, printing each suite's summary lines; the whole
-# output of each suite is kept in .build/x86_64/reliability/<suite>.log.
+# The long run: builds the x86_64 suites that hold long-run work and runs them under Wine with
+# TALVEN_LONG_RUN=1: every suite of tests/robustness/ whole, and the generated tests
+# (ForEachGeneratedCase, tests/common/Generator.h) of the other suites, each with its long case
+# count. Prints each suite's summary lines; the whole output of each suite is kept in
+# .build/x86_64/reliability/<suite>.log.
 # Usage: run-reliability.sh [suite...]   (default: all of them; e.g. run-reliability.sh
-# robustness_ScaleTest). The long-mode sizes may be overridden from the environment:
-# TALVEN_ROBUSTNESS_CASES (cases per harness: 100000 for paths and SQL, 500000 for language
-# files, 5000000 for patterns and date-times, which cost microseconds each),
-# TALVEN_STRESS_SECONDS (60), TALVEN_SCALE_FILES (100000).
+# robustness_ScaleTest). Sizes may be overridden from the environment:
+# TALVEN_ROBUSTNESS_CASES (cases per generated test), TALVEN_STRESS_SECONDS (60),
+# TALVEN_SCALE_FILES (100000).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 trap talven_stop_wine EXIT
 
-cases="${TALVEN_ROBUSTNESS_CASES:-}"
+export TALVEN_LONG_RUN=1
 export TALVEN_STRESS_SECONDS="${TALVEN_STRESS_SECONDS:-60}"
 export TALVEN_SCALE_FILES="${TALVEN_SCALE_FILES:-100000}"
 
@@ -19,14 +20,20 @@ dir="$TALVEN_ROOT/.build/x86_64"
 # Configures when needed and builds the library, which also refreshes the globbed test list.
 bash "$TALVEN_ROOT/scripts/build.sh" x86_64 talven
 
+# Suites named like their file under tests/: every robustness suite, and every other suite with
+# generated tests.
+suite_of() { local f="${1#"$TALVEN_ROOT"/tests/}"; f="${f%.cpp}"; echo "${f//\//_}"; }
 if [ $# -gt 0 ]; then
     suites=("$@")
 else
-    mapfile -t suites < <(ninja -C "$dir" -t targets all |
-        sed -n 's/^\(robustness_[A-Za-z0-9_]*Test\): phony$/\1/p' | sort)
+    suites=()
+    while IFS= read -r file; do
+        suites+=("$(suite_of "$file")")
+    done < <({ ls "$TALVEN_ROOT"/tests/robustness/*Test.cpp
+               grep -rl --include='*Test.cpp' ForEachGeneratedCase "$TALVEN_ROOT/tests"; } | sort -u)
 fi
 if [ ${#suites[@]} -eq 0 ]; then
-    echo "no robustness suites found" >&2
+    echo "no long-run suites found" >&2
     exit 1
 fi
 bash "$TALVEN_ROOT/scripts/build.sh" x86_64 "${suites[@]}"
@@ -41,22 +48,21 @@ done
 
 logs="$dir/reliability"
 mkdir -p "$logs"
-echo "long mode: TALVEN_ROBUSTNESS_CASES=${cases:-per harness}" \
+echo "long run: TALVEN_ROBUSTNESS_CASES=${TALVEN_ROBUSTNESS_CASES:-per test}" \
     "TALVEN_STRESS_SECONDS=$TALVEN_STRESS_SECONDS TALVEN_SCALE_FILES=$TALVEN_SCALE_FILES"
 failed=()
 for suite in "${suites[@]}"; do
+    filter=()
     case "$suite" in
-    robustness_PatternFuzzTest | robustness_DateTimeFuzzTest) default=5000000 ;;
-    robustness_LanguageFuzzTest) default=500000 ;;
-    *) default=100000 ;;
+    robustness_*) ;;
+    *) filter=(--gtest_filter='*.Generated*') ;;
     esac
-    export TALVEN_ROBUSTNESS_CASES="${cases:-$default}"
     echo
     echo "=== $suite"
     log="$logs/$suite.log"
     start=$SECONDS
     status=0
-    "$TALVEN_ROOT/scripts/wine-run.sh" "$WINEPREFIX" "$dir/bin/$suite.exe" --gtest_brief=1 \
+    "$TALVEN_ROOT/scripts/wine-run.sh" "$WINEPREFIX" "$dir/bin/$suite.exe" --gtest_brief=1 "${filter[@]}" \
         >"$log" 2>&1 || status=$?
     # Brief mode leaves the suite's own summary lines, failures and gtest's closing lines.
     grep -v '^\[ *\(PASSED\|RUN\|OK\) *\]' "$log" || true
@@ -69,4 +75,4 @@ if [ ${#failed[@]} -gt 0 ]; then
     echo "failed: ${failed[*]}" >&2
     exit 1
 fi
-echo "all ${#suites[@]} robustness suites passed"
+echo "all ${#suites[@]} long-run suites passed"
