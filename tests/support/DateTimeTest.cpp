@@ -2,6 +2,7 @@
 // the operating-system and runtime conversions, and the text form.
 #include "support/DateTime.h"
 
+#include "common/Generator.h"
 #include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
@@ -16,67 +17,59 @@ namespace {
 
 // The calendar as a historian states it, kept apart from the library's formulas: astronomical
 // year numbering before 1582, the Gregorian rule from then on, ten days cut from October 1582.
-bool ModelLeap(int year) {
-    const int astronomical = year < 0 ? year + 1 : year;
-    if (year < 1582) {
-        return astronomical % 4 == 0;
-    }
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
 int ModelMonthDays(int year, int month) {
     static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month == 2 && ModelLeap(year)) {
-        return 29;
-    }
-    if (year == 1582 && month == 10) {
-        return 21;
-    }
-    return days[month - 1];
+    const int astronomical = year < 0 ? year + 1 : year;
+    const bool leap =
+        year < 1582 ? astronomical % 4 == 0 : year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return year == 1582 && month == 10 ? 21 : month == 2 && leap ? 29 : days[month - 1];
 }
 
-// Walks every day of the year range one by one and counts the days where the library differs.
-struct DayCheck {
-    int mismatches = 0;
-    std::string first;
-    void Check(int day, int month, int year, std::int32_t number) {
-        const Date date(static_cast<std::uint8_t>(day), static_cast<std::uint8_t>(month),
-                        static_cast<std::int16_t>(year));
-        if (date.DayNumber() != number || Date::FromDayNumber(number) != date) {
-            if (mismatches++ == 0) {
-                std::ostringstream text;
-                text << date << " expected day " << number << ", got " << date.DayNumber()
-                     << " and back " << Date::FromDayNumber(number);
-                first = text.str();
-            }
-        }
-    }
-};
+DateTime Parse(const char* text) {
+    DateTime value;
+    std::istringstream in(text);
+    EXPECT_TRUE(in >> value) << text;
+    return value;
+}
 
-TEST(DateTimeCalendar, EveryDayOfTheYearRangeRoundTripsThroughItsDayNumber) {
-    DayCheck check;
+// Walks every day of the year range in order: day numbers both ways, month and year lengths.
+TEST(DateTimeCalendar, EveryDayOfTheYearRangeAgreesWithTheModel) {
     std::int32_t number = 0;
-    for (int year = 1; year <= 32767; ++year) {
+    for (int year = -32767; year < 0; ++year) {
         for (int month = 1; month <= 12; ++month) {
-            for (int day = 1; day <= ModelMonthDays(year, month); ++day) {
-                check.Check(day, month, year, number++);
-            }
+            number -= ModelMonthDays(year, month);
         }
     }
-    const std::int32_t pastLast = number;
-    number = -1;
-    for (int year = -1; year >= -32767; --year) {
-        for (int month = 12; month >= 1; --month) {
-            for (int day = ModelMonthDays(year, month); day >= 1; --day) {
-                check.Check(day, month, year, number--);
+    const std::int32_t firstDay = number;
+    int mismatches = 0;
+    std::ostringstream first;
+    const auto expect = [&](bool ok, int year, int month, int day, const char* what) {
+        if (!ok && mismatches++ == 0) {
+            first << day << "." << month << "." << year << " (day " << number << "): " << what;
+        }
+    };
+    for (int year = -32767; year <= 32767; year += year == -1 ? 2 : 1) {
+        int yearDays = 0;
+        for (int month = 1; month <= 12; ++month) {
+            const int days = ModelMonthDays(year, month);
+            yearDays += days;
+            expect(Date::MonthLength(year, month) == days, year, month, 0, "month length");
+            for (int day = 1; day <= days; ++day, ++number) {
+                const Date date(static_cast<std::uint8_t>(day), static_cast<std::uint8_t>(month),
+                                static_cast<std::int16_t>(year));
+                expect(date.DayNumber() == number && Date::FromDayNumber(number) == date, year,
+                       month, day, "day number");
             }
         }
+        expect(Date::YearLength(year) == yearDays, year, 0, 0, "year length");
     }
-    EXPECT_EQ(check.mismatches, 0) << check.first;
+    EXPECT_EQ(mismatches, 0) << first.str();
+    EXPECT_EQ(Date(1, 1, 1).DayNumber(), 0);
+    EXPECT_EQ(Date::MonthLength(2000, 13), 0);
 
     // Beyond the years -32767..32767 every day number gives the default date.
     for (std::int32_t outside :
-         {pastLast, pastLast + 1000, number, number - 1000,
+         {number, number + 1000, firstDay - 1, firstDay - 1000,
           std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min()}) {
         EXPECT_EQ(Date::FromDayNumber(outside), Date()) << outside;
     }
@@ -103,20 +96,6 @@ TEST(DateTimeCalendar, KnownDaysHaveTheirDayNumberAndWeekday) {
         EXPECT_EQ(date.DayOfWeek(), row.weekday) << date;
     }
     EXPECT_EQ(Date::FromDayNumber(Date(21, 10, 1582).DayNumber() + 1), Date(1, 11, 1582));
-}
-
-TEST(DateTimeCalendar, YearAndMonthLengths) {
-    const struct {
-        int year, length, february;
-    } rows[] = {{1582, 355, 28}, {1500, 366, 29}, {1600, 366, 29}, {1700, 365, 28},
-                {1900, 365, 28}, {2000, 366, 29}, {-1, 366, 29},   {-4, 365, 28},
-                {-5, 366, 29},   {-1701, 366, 29}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(Date::YearLength(row.year), row.length) << row.year;
-        EXPECT_EQ(Date::MonthLength(row.year, 2), row.february) << row.year;
-    }
-    EXPECT_EQ(Date::MonthLength(1582, 10), 21);
-    EXPECT_EQ(Date::MonthLength(2000, 13), 0);
 }
 
 TEST(DateTimeTicks, TimeOfDayCarriesWholeDays) {
@@ -156,43 +135,78 @@ TEST(DateTimeZone, OffsetsFromOperatingSystemBiases) {
 }
 
 TEST(DateTimeZone, ConversionKeepsTheInstantAcrossMidnight) {
-    const ZoneOffset utc, oneWest(1, 0, true), twoEast(2, 0, false), newfoundland(3, 30, true);
     const struct {
-        DateTime from;
-        ZoneOffset to;
-        TimeOfDay time;
-        Date date;
-    } rows[] = {
-        {DateTime(TimeOfDay(0, 30, 0), Date(1, 1, 2000), utc), oneWest, TimeOfDay(23, 30, 0),
-         Date(31, 12, 1999)},
-        {DateTime(TimeOfDay(23, 30, 0), Date(1, 1, 2000), utc), twoEast, TimeOfDay(1, 30, 0),
-         Date(2, 1, 2000)},
-        {DateTime(TimeOfDay(2, 0, 0, 7), Date(1, 1, 2000), utc), newfoundland,
-         TimeOfDay(22, 30, 0, 7), Date(31, 12, 1999)},
-        {DateTime(TimeOfDay(0, 0, 0), Date(1, 3, 1900), utc), oneWest, TimeOfDay(23, 0, 0),
-         Date(28, 2, 1900)},
-        {DateTime(TimeOfDay(23, 0, 0), Date(21, 10, 1582), utc), twoEast, TimeOfDay(1, 0, 0),
-         Date(1, 11, 1582)},
-        {DateTime(TimeOfDay(23, 0, 0), Date(31, 12, -1), utc), twoEast, TimeOfDay(1, 0, 0),
-         Date(1, 1, 1)},
-        {DateTime(TimeOfDay(1, 0, 0), Date(1, 1, 2000), twoEast), oneWest, TimeOfDay(22, 0, 0),
-         Date(31, 12, 1999)},
-        // A pending day carry moves the date as well.
-        {DateTime(TimeOfDay(0, 0, 0, 0, 1), Date(31, 12, 1999), utc), twoEast, TimeOfDay(2, 0, 0),
-         Date(1, 1, 2000)},
-    };
+        const char *from, *to;
+    } rows[] = {{"02:00:00:007-01.01.2000-+00:00S", "22:30:00:007-31.12.1999--03:30S"},
+                {"23:00:00:000-21.10.1582-+00:00S", "01:00:00:000-01.11.1582-+02:00S"},
+                {"23:00:00:000-31.12.-0001-+00:00S", "01:00:00:000-01.01.0001-+02:00D"}};
     for (const auto& row : rows) {
-        DateTime value = row.from;
-        value.ConvertToZone(row.to);
-        EXPECT_EQ(value, DateTime(row.time, row.date, row.to)) << row.from << " -> " << value;
-        EXPECT_EQ(value.GetUtcTicks(), row.from.GetUtcTicks()) << row.from;
-        EXPECT_EQ(DateTime::FromUtcTicks(row.from.GetUtcTicks(), row.to), value) << row.from;
+        const DateTime from = Parse(row.from), to = Parse(row.to);
+        DateTime value = from;
+        value.ConvertToZone(to.Zone());
+        EXPECT_EQ(value, to) << row.from << " -> " << value;
+        EXPECT_EQ(DateTime::FromUtcTicks(from.GetUtcTicks(), to.Zone()), to) << row.from;
     }
-
-    // The same zone changes nothing, not even a pending carry.
-    DateTime carried(TimeOfDay(0, 0, 0, 0, 1), Date(1, 1, 2000), twoEast);
-    carried.ConvertToZone(twoEast);
+    // A pending day carry moves the date as well, but the same zone changes nothing.
+    DateTime carried(TimeOfDay(0, 0, 0, 0, 1), Date(31, 12, 1999), ZoneOffset());
+    carried.ConvertToZone(ZoneOffset());
     EXPECT_EQ(carried.Time().DayCarry(), 1);
+    carried.ConvertToZone(ZoneOffset(2, 0, false));
+    EXPECT_EQ(carried, Parse("02:00:00:000-01.01.2000-+02:00S"));
+}
+
+// Random instants over the year range, most near year 1, the 1582 reform and 2000: the ticks
+// follow the day number, a conversion to another zone and back restores the fields, the text
+// form reads back, and a mutated text is either refused, leaving the target, or read into a
+// real date.
+TEST(DateTimeZone, GeneratedInstantsKeepTicksAcrossZonesAndText) {
+    const std::int32_t first = Date(1, 1, -32766).DayNumber(), last = Date(1, 1, 32767).DayNumber();
+    const std::int32_t hubs[] = {0, 577736, 730120};
+    const auto randomZone = [](TalvenTest::Rng& rng) {
+        return ZoneOffset(static_cast<std::uint8_t>(rng.Below(24)),
+                          static_cast<std::uint8_t>(rng.Below(60)), rng.Chance(50), rng.Chance(30));
+    };
+    TalvenTest::ForEachGeneratedCase(
+        "datetime", 3000, 200000, [&](TalvenTest::Rng& rng, std::uint64_t) {
+            const std::int32_t day =
+                rng.Chance(50) ? rng.Pick(hubs) + static_cast<std::int32_t>(rng.Below(801)) - 400
+                               : first + static_cast<std::int32_t>(rng.Below(last - first));
+            const auto unit = [&](std::uint64_t bound) {
+                return static_cast<std::uint8_t>(rng.Below(bound));
+            };
+            const DateTime value(
+                TimeOfDay(unit(24), unit(60), unit(60), static_cast<std::uint32_t>(rng.Below(600))),
+                Date::FromDayNumber(day), randomZone(rng));
+            std::ostringstream text;
+            text << value;
+            SCOPED_TRACE(text.str());
+            EXPECT_EQ(value.GetDate().DayNumber(), day);
+            EXPECT_EQ(value.GetUtcTicks(),
+                      std::int64_t{day} * DateTime::TicksPerDay + value.Time().ToTicks() -
+                          std::int64_t{value.Zone().OffsetMinutes()} * DateTime::TicksPerMinute);
+            DateTime moved = value;
+            moved.ConvertToZone(randomZone(rng));
+            EXPECT_EQ(moved.GetUtcTicks(), value.GetUtcTicks()) << moved;
+            EXPECT_EQ(moved.Time().DayCarry(), 0);
+            moved.ConvertToZone(value.Zone());
+            EXPECT_EQ(moved, value);
+
+            std::string mutated = text.str();
+            for (std::uint64_t k = rng.Below(3); k > 0; --k) {
+                mutated[rng.Below(mutated.size())] = "0123456789:-.+DS x"[rng.Below(18)];
+            }
+            DateTime read = moved;
+            std::istringstream in(mutated);
+            in >> read;
+            if (mutated == text.str()) {
+                EXPECT_EQ(read, value);
+            } else if (in.fail()) {
+                EXPECT_EQ(read, moved) << mutated;
+            } else {
+                EXPECT_EQ(Date::FromDayNumber(read.GetDate().DayNumber()), read.GetDate())
+                    << mutated;
+            }
+        });
 }
 
 TEST(DateTimeTicks, UtcTicksFloorAndClamp) {
@@ -209,17 +223,19 @@ TEST(DateTimeTicks, UtcTicksFloorAndClamp) {
 }
 
 TEST(DateTimeReference, SecondsSinceTheReferenceInstant) {
-    const ZoneOffset utc;
-    EXPECT_EQ(DateTime::Reference().ToSecondsSinceReference(), 0);
-    EXPECT_EQ(DateTime(TimeOfDay(0, 0, 1), Date(1, 1, 2000), utc).ToSecondsSinceReference(), 1);
-    EXPECT_EQ(DateTime(TimeOfDay(23, 59, 59), Date(31, 12, 1999), utc).ToSecondsSinceReference(),
-              -1);
     // Truncation toward zero: half a second before the reference counts as 0.
-    EXPECT_EQ(
-        DateTime(TimeOfDay(23, 59, 59, 300), Date(31, 12, 1999), utc).ToSecondsSinceReference(), 0);
-    EXPECT_EQ(DateTime(TimeOfDay(1, 0, 0), Date(1, 1, 2000), ZoneOffset(1, 0, false))
-                  .ToSecondsSinceReference(),
-              0);
+    const struct {
+        const char* text;
+        std::int64_t seconds;
+    } rows[] = {{"00:00:00:000-01.01.2000-+00:00S", 0},
+                {"00:00:01:000-01.01.2000-+00:00S", 1},
+                {"23:59:59:000-31.12.1999-+00:00S", -1},
+                {"23:59:59:300-31.12.1999-+00:00S", 0},
+                {"01:00:00:000-01.01.2000-+01:00S", 0}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(Parse(row.text).ToSecondsSinceReference(), row.seconds) << row.text;
+    }
+    EXPECT_EQ(DateTime::Reference(), Parse(rows[0].text));
     for (std::int32_t seconds : {std::numeric_limits<std::int32_t>::min(), -1, 0, 1,
                                  std::numeric_limits<std::int32_t>::max()}) {
         EXPECT_EQ(DateTime::FromSecondsSinceReference(seconds).ToSecondsSinceReference(), seconds);
@@ -227,13 +243,7 @@ TEST(DateTimeReference, SecondsSinceTheReferenceInstant) {
 }
 
 TEST(DateTimeSystem, MillisecondsBecomeTicksAndBack) {
-    SYSTEMTIME in = {};
-    in.wYear = 2024;
-    in.wMonth = 2;
-    in.wDay = 29;
-    in.wHour = 13;
-    in.wMinute = 14;
-    in.wSecond = 15;
+    SYSTEMTIME in = {2024, 2, 0, 29, 13, 14, 15, 0};
     const struct {
         WORD in, ticks, out;
     } rows[] = {{0, 0, 0}, {1, 0, 0}, {2, 1, 1}, {500, 300, 500}, {999, 599, 998}};
@@ -262,60 +272,44 @@ TEST(DateTimeSystem, RuntimeTimesRoundTripAndNowIsWholeSeconds) {
 }
 
 TEST(DateTimeText, WritesAndReadsBackTheForm) {
-    const struct {
-        DateTime value;
-        const char* text;
-    } rows[] = {
-        {DateTime(), "00:00:00:000-01.01.0001-+00:00S"},
-        {DateTime(TimeOfDay(14, 5, 9, 300), Date(24, 12, 2023), ZoneOffset(1, 0, false)),
-         "14:05:09:300-24.12.2023-+01:00S"},
-        {DateTime(TimeOfDay(23, 59, 59, 599), Date(31, 12, 32767), ZoneOffset(3, 30, true, true)),
-         "23:59:59:599-31.12.32767--03:30D"},
-        {DateTime(TimeOfDay(0, 0, 0, 1), Date(15, 3, -44), ZoneOffset(14, 0, false)),
-         "00:00:00:001-15.03.-0044-+14:00S"},
-        {DateTime(TimeOfDay(12, 0, 0), Date(1, 1, -32767), ZoneOffset()),
-         "12:00:00:000-01.01.-32767-+00:00S"},
-    };
+    const char* const rows[] = {
+        "00:00:00:000-01.01.0001-+00:00S", "14:05:09:300-24.12.2023-+01:00S",
+        "23:59:59:599-31.12.32767--03:30D", "00:00:00:001-15.03.-0044-+14:00S",
+        "12:00:00:000-01.01.-32767-+00:00S"};
+    EXPECT_EQ(Parse(rows[0]), DateTime());
+    EXPECT_EQ(Parse(rows[2]), DateTime(TimeOfDay(23, 59, 59, 599), Date(31, 12, 32767),
+                                       ZoneOffset(3, 30, true, true)));
+    EXPECT_EQ(Parse(rows[3]),
+              DateTime(TimeOfDay(0, 0, 0, 1), Date(15, 3, -44), ZoneOffset(14, 0, false)));
     std::string all;
-    for (const auto& row : rows) {
+    for (const char* text : rows) {
         std::ostringstream out;
-        out << row.value;
-        EXPECT_EQ(out.str(), row.text);
-        all += std::string("  ") + row.text;
+        out << Parse(text);
+        EXPECT_EQ(out.str(), text);
+        all += std::string("  ") + text;
     }
-    std::istringstream in(all);
-    for (const auto& row : rows) {
+    std::istringstream in(all); // white space between values is skipped
+    for (const char* text : rows) {
         DateTime read(TimeOfDay(1, 1, 1), Date(2, 2, 2), ZoneOffset(1, 1, true));
-        EXPECT_TRUE(in >> read) << row.text;
-        EXPECT_EQ(read, row.value) << row.text;
+        EXPECT_TRUE(in >> read) << text;
+        EXPECT_EQ(read, Parse(text));
     }
 }
 
 TEST(DateTimeText, MalformedTextFailsAndLeavesTheValue) {
-    const char* const rows[] = {
-        "",
-        "12:00:00:000-01.01.2000-+00:00",   // no daylight marker
-        "12:00:00.000-01.01.2000-+00:00S",  // wrong separator
-        "12:00:00:000 -01.01.2000-+00:00S", // white space inside
-        "1:00:00:000-01.01.2000-+00:00S",
-        "24:00:00:000-01.01.2000-+00:00S",
-        "12:60:00:000-01.01.2000-+00:00S",
-        "12:00:00:600-01.01.2000-+00:00S",
-        "12:00:00:00-01.01.2000-+00:00S",
-        "12:00:00:000-29.02.1900-+00:00S",
-        "12:00:00:000-22.10.1582-+00:00S",
-        "12:00:00:000-00.01.2000-+00:00S",
-        "12:00:00:000-01.13.2000-+00:00S",
-        "12:00:00:000-01.01.0000-+00:00S",
-        "12:00:00:000-01.01.200-+00:00S",
-        "12:00:00:000-01.01.32768-+00:00S",
-        "12:00:00:000-01.01.2000-+24:00S",
-        "12:00:00:000-01.01.2000-*01:00S",
-        "12:00:00:000-01.01.2000-+01:60S",
-        "12:00:00:000-01.01.2000-+01:00X",
-    };
+    // One row per line, the first empty.
+    std::istringstream rows("\n12:00:00:000-01.01.2000-+00:00\n12:00:00.000-01.01.2000-+00:00S\n"
+                            "12:00:00:000 -01.01.2000-+00:00S\n1:00:00:000-01.01.2000-+00:00S\n"
+                            "24:00:00:000-01.01.2000-+00:00S\n12:60:00:000-01.01.2000-+00:00S\n"
+                            "12:00:00:600-01.01.2000-+00:00S\n12:00:00:00-01.01.2000-+00:00S\n"
+                            "12:00:00:000-29.02.1900-+00:00S\n12:00:00:000-22.10.1582-+00:00S\n"
+                            "12:00:00:000-00.01.2000-+00:00S\n12:00:00:000-01.13.2000-+00:00S\n"
+                            "12:00:00:000-01.01.0000-+00:00S\n12:00:00:000-01.01.200-+00:00S\n"
+                            "12:00:00:000-01.01.32768-+00:00S\n12:00:00:000-01.01.2000-+24:00S\n"
+                            "12:00:00:000-01.01.2000-*01:00S\n12:00:00:000-01.01.2000-+01:60S\n"
+                            "12:00:00:000-01.01.2000-+01:00X");
     const DateTime original(TimeOfDay(7, 8, 9, 10), Date(11, 12, 1313), ZoneOffset(1, 2, true));
-    for (const char* text : rows) {
+    for (std::string text; std::getline(rows, text);) {
         std::istringstream in(text);
         DateTime value = original;
         in >> value;

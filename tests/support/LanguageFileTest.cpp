@@ -1,15 +1,20 @@
-// Language files: line syntax, encodings, hostile content, selection rules, and the shipped
-// German and French files against every message constant of the library.
+// Language files: line syntax and encodings, hostile and generated malformed content, selection
+// and fallback with the exception messages users see, and the shipped German and French files
+// against every message constant of the library.
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
 
+#include "common/Generator.h"
 #include "common/TestFolder.h"
 #include "support/TalvenWindows.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -36,8 +41,7 @@ public:
 std::string Utf16Be(const std::wstring& text) {
     std::string bytes = "\xFE\xFF";
     for (wchar_t c : text) {
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-        bytes += static_cast<char>(c & 0xFF);
+        bytes += {static_cast<char>((c >> 8) & 0xFF), static_cast<char>(c & 0xFF)};
     }
     return bytes;
 }
@@ -69,20 +73,19 @@ protected:
     void SetUp() override { Restore(); }
     void TearDown() override { Restore(); }
     static void Restore() { TalvenText::setLanguage(TalvenText::EmbeddedEnglish, ByteString()); }
-
     ByteString Folder() const { return TextConvert::WideToUtf8(folder_.Path()); }
-    void Write(const wchar_t* name, const std::string& bytes) { folder_.WriteFile(name, bytes); }
     int Current() const { return TalvenText::languageImpl()->currentLanguage(); }
 
     TalvenTest::TestFolder folder_;
+    const ByteString shipped_ =
+        TextConvert::WideToUtf8(TalvenTest::TestFolder::ProgramFolder() + L"\\lang");
 };
 
 TEST(LanguageFileSyntax, LinesAndEncodingsAreReadOrIgnoredAsWritten) {
-    struct Case {
+    const struct {
         std::string content;
         Map expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"-10005   Datei nicht gefunden   \n", {{-10005, "Datei nicht gefunden"}}},
         {"0x10 abc", {{16, "abc"}}},
         {" 5 x\n; 5 x\n# 5 x\n0 x\n\t6 y", {}},
@@ -100,85 +103,116 @@ TEST(LanguageFileSyntax, LinesAndEncodingsAreReadOrIgnoredAsWritten) {
         {"11 caf\xC3\xA9 \xC2\xA0", {{11, "caf\xC3\xA9 \xC2\xA0"}}},
         {"\xEF\xBB\xBF-1 bom", {{-1, "bom"}}},
         {"\xEF\xBB", {}},
-        {"", {}},
         {Utf16Be(L"; c\r\n-5 \x00FC\xD83D\xDE00\r\n-6 de"),
          {{-5, "\xC3\xBC\xF0\x9F\x98\x80"}, {-6, "de"}}},
-        // Half a code unit at the end of a truncated file is dropped, not completed to a
-        // character.
+        // Half a code unit at the end of a truncated file is dropped, not completed.
         {Utf16Be(L"-5 abc\r\n-6 de") + std::string(1, '\0'), {{-5, "abc"}, {-6, "de"}}},
         {Utf16Be(L"-7 x") + "\x21", {{-7, "x"}}},
-        // A lone surrogate becomes U+FFFD.
-        {Utf16Be(L"-8 a\xD800z"), {{-8, "a\xEF\xBF\xBDz"}}},
+        {Utf16Be(L"-8 a\xD800z"), {{-8, "a\xEF\xBF\xBDz"}}}, // a lone surrogate is U+FFFD
         // Little-endian UTF-16 is not recognised and yields no usable lines.
         {std::string("\xFF\xFE-\0"
                      "5\0 \0x\0\r\0\n\0",
                      14),
          {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Probe probe;
         EXPECT_EQ(probe.Parse(c.content), c.expected) << c.content;
     }
 }
 
-TEST_F(LanguageFile, LoadsFromAUtf8FolderAndKeepsTheSelection) {
-    TalvenText::setLanguage(kGerman, Folder() + TextConvert::Bytes("\\missing"));
-    EXPECT_EQ(Current(), TalvenText::EmbeddedEnglish);
+// The messages of exceptions made after each selection, in order: a language is loaded once
+// per index, a missing file falls back to the embedded English, and so does each message the
+// file lacks.
+TEST_F(LanguageFile, SelectionAndFallbackDecideTheExceptionMessages) {
     // The narrow path of the Windows 9x family holds only characters of the ANSI code page.
     const bool win9x = (::GetVersion() & 0x80000000u) != 0;
-    const std::wstring sub = win9x ? L"Spr\x00E5k" : L"Spr\x00E5k \x6587";
-    ASSERT_TRUE(::CreateDirectoryW(folder_.Child(sub).c_str(), nullptr));
-    Write((sub + L"\\DEU.txt").c_str(), "\xEF\xBB\xBF; de\r\n-10005 Datei nicht gefunden\r\n");
-    const ByteString utf8 = TextConvert::WideToUtf8(folder_.Child(sub));
-    TalvenText::setLanguage(kGerman, utf8);
-    EXPECT_EQ(Current(), kGerman);
-    EXPECT_EQ(Translation(-10005), "Datei nicht gefunden");
-
-    // The same index again does not reload, even though the file changed.
-    Write((sub + L"\\DEU.txt").c_str(), "-10005 neu\r\n");
-    TalvenText::setLanguage(kGerman, utf8);
-    EXPECT_EQ(Translation(-10005), "Datei nicht gefunden");
-    TalvenText::setLanguage(17, utf8);
-    EXPECT_EQ(Current(), kGerman);
-
-    // A language without a file falls back to the embedded English and clears the map.
-    TalvenText::setLanguage(kFrench, utf8);
-    EXPECT_EQ(Current(), TalvenText::EmbeddedEnglish);
-    EXPECT_EQ(Translation(-10005), "");
-    TalvenText::setLanguage(kGerman, utf8);
-    EXPECT_EQ(Translation(-10005), "neu");
-    TalvenText::setLanguage(TalvenText::EmbeddedEnglish, utf8);
-    EXPECT_EQ(Translation(-10005), "");
+    const std::wstring sub = win9x ? L"Spr\x00E5k" : L"Spr\x00E5k \x6587", own = folder_.Child(sub);
+    ASSERT_TRUE(::CreateDirectoryW(own.c_str(), nullptr));
+    const ByteString ownUtf8 = TextConvert::WideToUtf8(own), missing = TextConvert::Bytes("C:\\no");
+    const char* const english[] = {"file not found", "access denied",
+                                   "operating system error: number = 0x3FFFFFFF - n/a"};
+    const struct {
+        int index;
+        const ByteString& folder;
+        const char* write; // the own file's new content, if any
+        int current;
+        const char* const messages[3];
+    } steps[] = {
+        {kGerman,
+         shipped_,
+         nullptr,
+         kGerman,
+         {"Datei nicht gefunden", "Zugriff verweigert",
+          "Betriebssystemfehler: Nummer = 0x3FFFFFFF - n/a"}},
+        {kFrench,
+         shipped_,
+         nullptr,
+         kFrench,
+         {"fichier introuvable", "acc\xC3\xA8s refus\xC3\xA9",
+          "erreur du syst\xC3\xA8me d'exploitation : num\xC3\xA9ro = 0x3FFFFFFF - n/a"}},
+        {17, shipped_, nullptr, kFrench, {"fichier introuvable"}},
+        {kGerman,
+         missing,
+         nullptr,
+         TalvenText::EmbeddedEnglish,
+         {english[0], english[1], english[2]}},
+        {kGerman,
+         ownUtf8,
+         "\xEF\xBB\xBF; de\r\n-10005 Datei nicht gefunden\r\n-12 Fehler %0: %1",
+         kGerman,
+         {"Datei nicht gefunden", english[1], "Fehler 0x3FFFFFFF: n/a"}},
+        {kGerman, ownUtf8, "-10005 neu\r\n", kGerman, {"Datei nicht gefunden"}}, // not reloaded
+        {kFrench,
+         ownUtf8,
+         nullptr,
+         TalvenText::EmbeddedEnglish,
+         {english[0], english[1], english[2]}},
+        {kGerman, ownUtf8, nullptr, kGerman, {"neu", english[1], english[2]}},
+        {TalvenText::EmbeddedEnglish,
+         ownUtf8,
+         nullptr,
+         TalvenText::EmbeddedEnglish,
+         {english[0], english[1], english[2]}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::to_string(&step - steps) + ": " + TextConvert::Chars(step.folder));
+        if (step.write) {
+            folder_.WriteFile(sub + L"\\DEU.txt", step.write);
+        }
+        TalvenText::setLanguage(step.index, step.folder);
+        EXPECT_EQ(Current(), step.current);
+        const TalvenException made[] = {
+            FileException(FileException::FileNotFound, TextConvert::Bytes("C:\\x")),
+            exceptionFromCode(-10000), SystemException::Win32(0x3FFFFFFF)};
+        for (int i = 0; i < 3 && step.messages[i]; ++i) {
+            EXPECT_EQ(TextConvert::Chars(made[i].message()), step.messages[i]);
+        }
+    }
 }
 
 TEST_F(LanguageFile, HostileFilesLoadWhatIsValid) {
-    std::mt19937 random(20240607);
-    std::string noise(256 * 1024, '\0');
+    TalvenTest::Rng rng(20240607);
+    std::string noise(256 * 1024, '\0'), crlf;
     for (char& c : noise) {
-        c = static_cast<char>(random());
+        c = static_cast<char>(rng.Next());
+    }
+    for (int i = 0; i < (1 << 18); ++i) {
+        crlf += (i % 3) ? "\r\n" : "\n\r";
     }
     const std::string bigLine(1 << 20, 'a');
-    const std::string crlf = [] {
-        std::string s;
-        for (int i = 0; i < (1 << 18); ++i) {
-            s += (i % 3) ? "\r\n" : "\n\r";
-        }
-        return s;
-    }();
-    struct Case {
+    const struct {
         std::string content;
         Map expected; // entries that must be present with exactly these texts
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"R" + noise + "\n-10005 valid\n" + noise, {{-10005, "valid"}}},
         {crlf, {}},
         {crlf + "-3 after\r\n" + crlf, {{-3, "after"}}},
         {"-10005 " + bigLine + "\n-10004 next\n" + std::string(1 << 20, '7') + " x\n" + bigLine,
          {{-10005, bigLine}, {-10004, "next"}}},
-        {Utf16Be(L"-10005 ungerade") + std::string(1, '\0'), {{-10005, "ungerade"}}},
     };
-    for (const Case& c : cases) {
-        Write(L"DEU.txt", c.content);
+    for (const auto& c : cases) {
+        folder_.WriteFile(L"DEU.txt", c.content);
         TalvenText::setLanguage(kGerman, Folder());
         EXPECT_EQ(Current(), kGerman);
         for (const auto& entry : c.expected) {
@@ -186,9 +220,7 @@ TEST_F(LanguageFile, HostileFilesLoadWhatIsValid) {
         }
         Probe probe;
         probe.setLanguage(kGerman, Folder());
-        if (c.expected.empty()) {
-            EXPECT_TRUE(probe.Entries().empty());
-        }
+        EXPECT_TRUE(!c.expected.empty() || probe.Entries().empty());
         Restore();
     }
 }
@@ -208,16 +240,13 @@ TEST_F(LanguageFile, ShippedFilesTranslateEveryConstant) {
     for (const TalvenText* t = TalvenText::first(); t; t = TalvenText::next(t)) {
         ids.push_back(t->id());
     }
-    std::vector<std::int32_t> library = {
+    const std::vector<std::int32_t> library = {
         -10013, -10012, -10011, -10010, -10009, -10008, -10007, -10006, -10005, -10004, -10003,
         -10002, -10001, -10000, -15,    -14,    -12,    -11,    -4,     -3,     -2,     -1};
     EXPECT_EQ(ids, library);
-
-    const ByteString folder =
-        TextConvert::WideToUtf8(TalvenTest::TestFolder::ProgramFolder() + L"\\lang");
     for (int language : {kGerman, kFrench}) {
         Probe probe;
-        probe.setLanguage(language, folder);
+        probe.setLanguage(language, shipped_);
         ASSERT_EQ(probe.currentLanguage(), language);
         const Map entries = probe.Entries();
         EXPECT_EQ(entries.size(), library.size()) << language;
@@ -228,11 +257,147 @@ TEST_F(LanguageFile, ShippedFilesTranslateEveryConstant) {
             EXPECT_EQ(Markers(found->second.c_str()), Markers(t->defaultText())) << t->id();
         }
     }
+}
 
-    TalvenText::setLanguage(kGerman, folder);
-    EXPECT_EQ(TextConvert::Chars(FileException::FileNotFound.str()), "Datei nicht gefunden");
-    TalvenText::setLanguage(kFrench, folder);
-    EXPECT_EQ(TextConvert::Chars(FileException::AccessDenied.str()), "acc\xC3\xA8s refus\xC3\xA9");
+// The translations a reader written here from the documented line rules takes from a file: the
+// text after a UTF-8 mark, or after FE FF decoded as UTF-16 BE; per line an optional sign, a
+// decimal or 0x-hexadecimal identifier other than 0 that fits 32 bits, then the trimmed text.
+Map Expected(std::string text) {
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text.erase(0, 3);
+    } else if (text.compare(0, 2, "\xFE\xFF") == 0) {
+        std::wstring wide;
+        for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
+            wide += static_cast<wchar_t>((static_cast<unsigned char>(text[i]) << 8) |
+                                         static_cast<unsigned char>(text[i + 1]));
+        }
+        text = TextConvert::Chars(TextConvert::WideToUtf8(wide));
+    }
+    Map result;
+    std::size_t start = 0;
+    for (std::size_t end; start <= text.size(); start = end + 1) {
+        end = std::min(text.find_first_of("\r\n", start), text.size());
+        const std::string line = text.substr(start, end - start);
+        std::size_t at = line[0] == '-' || line[0] == '+' ? 1 : 0;
+        const long long limit = line[0] == '-' ? 2147483648LL : 2147483647LL;
+        long long value = 0;
+        const auto digits = [&](int base) {
+            const std::size_t first = at;
+            bool over = false;
+            for (int digit; at < line.size(); ++at, over = over || value > limit) {
+                const char c =
+                    static_cast<char>(std::tolower(static_cast<unsigned char>(line[at])));
+                digit = c >= '0' && c <= '9'                 ? c - '0'
+                        : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                             : -1;
+                if (digit < 0) {
+                    break;
+                }
+                value = over ? value : value * base + digit;
+            }
+            return at > first && !over;
+        };
+        if (line.empty() || !digits(10) ||
+            (value == 0 && at < line.size() && line[at] == 'x' && (++at, !digits(16))) ||
+            value == 0) {
+            continue;
+        }
+        const std::size_t from = line.find_first_not_of(" \t\v\f", at);
+        const std::size_t to = line.find_last_not_of(" \t\v\f");
+        result[static_cast<std::int32_t>(line[0] == '-' ? -value : value)] =
+            from == std::string::npos || to < from ? "" : line.substr(from, to - from + 1);
+    }
+    return result;
+}
+
+// A file of random lines (identifiers of every form, comments, blank lines, mixed line ends,
+// non-ASCII text), as UTF-8 or UTF-16 BE, or a shipped file; then mutated: bytes flipped,
+// inserted, deleted, cut, marks swapped, odd lengths, extreme identifiers, zero bytes.
+std::string RandomFile(TalvenTest::Rng& rng, const std::string (&shipped)[2]) {
+    static const char* const ids[] = {
+        "-10000",     "1",          "+7",          "-1",          "0",
+        "-0",         "0x10",       "-0x2710",     "0X10",        "0x",
+        "2147483647", "2147483648", "-2147483648", "-2147483649", "99999999999999999999",
+        "0x7FFFFFFF", "0x80000000", "-0x80000000", "00x1f",       "x1",
+        "--1",        "",           " 5",          "\t6",         "12abc",
+        "; c",        "# c"};
+    static const char* const texts[] = {"Datei",       "%0 - %1",     "",
+                                        "  padded\t ", "caf\xC3\xA9", "\xF0\x9F\x98\x80",
+                                        "a;b#c",       "\x01\x7F",    "0x12"};
+    static const char* const ends[] = {"\n", "\r\n", "\r", "\n\n", "\r\r\n", ""};
+    static const char* const inserts[] = {
+        "\xEF\xBB\xBF",         "\xFE\xFF", "\xFF\xFE", "\n42\n", "\n-2147483649 below\n",
+        "\n0x100000000 wide\n", "\n-\n"};
+    std::string bytes;
+    for (std::uint64_t lines = rng.Below(31); lines > 0; --lines) {
+        bytes += std::string(rng.Pick(ids)) + (rng.Chance(50) ? " " : "\t") + rng.Pick(texts) +
+                 rng.Pick(ends);
+    }
+    switch (rng.Below(4)) {
+    case 0:
+        bytes = shipped[rng.Below(2)];
+        break;
+    case 1:
+        bytes = Utf16Be(TextConvert::Utf8ToWide(TextConvert::Bytes(bytes)));
+    }
+    for (std::uint64_t steps = rng.Below(7); steps > 0; --steps) {
+        const std::size_t at = static_cast<std::size_t>(rng.Below(bytes.size() + 1));
+        switch (rng.Below(6)) {
+        case 0:
+            bytes.insert(at, 1, static_cast<char>(rng.Below(256)));
+            break;
+        case 1:
+            bytes.erase(at, static_cast<std::size_t>(rng.Below(8)));
+            break;
+        case 2:
+            bytes.resize(at);
+            break;
+        case 3:
+            bytes.insert(rng.Chance(50) ? 0 : at, rng.Pick(inserts));
+            break;
+        case 4:
+            bytes.erase(0, rng.Below(4));
+            break;
+        default:
+            bytes.insert(at, static_cast<std::size_t>(1 + rng.Below(3)), '\0');
+        }
+    }
+    return bytes;
+}
+
+// Loading never raises, and the translations are exactly what the line rules take. Every 25th
+// case goes through a real file and setLanguage.
+TEST_F(LanguageFile, GeneratedFilesLoadExactlyWhatTheLineRulesTake) {
+    std::string shipped[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::wstring path =
+            TalvenTest::TestFolder::ProgramFolder() + (i ? L"\\lang\\FRA.txt" : L"\\lang\\DEU.txt");
+        std::ifstream in(path.c_str(), std::ios::binary);
+        shipped[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(shipped[i].empty());
+    }
+    TalvenTest::ForEachGeneratedCase(
+        "language", 2000, 500000, [&](TalvenTest::Rng& rng, std::uint64_t number) {
+            const std::string bytes = RandomFile(rng, shipped);
+            std::wstring widened; // bytes, shown as \u00XX
+            for (unsigned char c : bytes) {
+                widened += c;
+            }
+            SCOPED_TRACE("file: \"" + TalvenTest::Printable(widened) + "\"");
+            Probe probe;
+            try {
+                if (number % 25 == 0) {
+                    folder_.WriteFile(L"DEU.txt", bytes);
+                    probe.setLanguage(kGerman, Folder());
+                    EXPECT_EQ(probe.currentLanguage(), kGerman);
+                    EXPECT_EQ(probe.Entries(), Expected(bytes));
+                } else {
+                    EXPECT_EQ(probe.Parse(bytes), Expected(bytes));
+                }
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "raised: " << e.what();
+            }
+        });
 }
 
 } // namespace
