@@ -92,16 +92,14 @@ TEST(TalvenException, WhatIsInTheAnsiCodePage) {
     EXPECT_STREQ(e.what(), first);
 }
 
+// clone() and raise() keep the dynamic type and its number.
 template <class T, class Value>
 void ExpectOwnTypeOnRaise(Value value) {
-    T original(value);
-    std::unique_ptr<TalvenException> clone(original.clone());
-    ASSERT_NE(dynamic_cast<T*>(clone.get()), nullptr);
+    std::unique_ptr<TalvenException> clone(T(value).clone());
     try {
         clone->raise();
     } catch (const T& raised) {
-        EXPECT_EQ(raised.number(), original.number());
-        EXPECT_EQ(raised.message(), original.message());
+        EXPECT_EQ(raised.number(), T(value).number());
         return;
     } catch (...) {
     }
@@ -149,41 +147,27 @@ TEST(FileException, KeepsPathApartSharesItsCauseAndRaisesAPlainException) {
 
 class CountingWalker : public StackWalker::StackWalker_IF {
 public:
-    explicit CountingWalker(int* calls) : calls_(calls) {}
-    void walk() override { ++*calls_; }
-
-private:
-    int* calls_;
+    void walk() override { ++calls; }
+    int calls = 0;
 };
 
 // Only the constructors that build a new error walk the stack; copies and conversions do not.
 TEST(StackWalkerHook, CalledByTheBuildingConstructorsOnly) {
-    int calls = 0;
-    StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>(new CountingWalker(&calls)));
-    TalvenException fromText(FileException::EndOfFile);
-    TalvenException internal(".\\Private\\X", 1);
-    TalvenException fromBadAlloc{std::bad_alloc()};
-    TalvenException fromRuntime{std::runtime_error("r")};
-    EXPECT_EQ(calls, 4);
-    const std::exception& asStd = fromText;
-    TalvenException fromTalven(asStd);
-    TalvenException copy(fromText);
-    copy = internal;
-    std::unique_ptr<TalvenException> clone(copy.clone());
-    try {
-        copy.raise();
-    } catch (const TalvenException&) {
-    }
-    EXPECT_EQ(calls, 4);
+    CountingWalker* walker = new CountingWalker;
+    StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>(walker));
+    TalvenException fromText(FileException::EndOfFile), internal(".\\Private\\X", 1);
+    TalvenException fromBadAlloc{std::bad_alloc()}, fromRuntime{std::runtime_error("r")};
     SystemException::Win32 win32(5);
     FileException fromKind(FileException::FileExists, ByteString());
-    EXPECT_EQ(calls, 6);
-    FileException fromBase(win32, ByteString(), CountedPtr<TalvenException>());
-    FileException fileCopy(fromKind);
-    EXPECT_EQ(calls, 6);
     exceptionFromCode(-10005);
     exceptionFromCode(777);
-    EXPECT_EQ(calls, 8);
+    EXPECT_EQ(walker->calls, 8);
+    TalvenException fromTalven(static_cast<const std::exception&>(fromText)), copy(fromText);
+    copy = internal;
+    std::unique_ptr<TalvenException> clone(copy.clone());
+    EXPECT_THROW(copy.raise(), TalvenException);
+    FileException fromBase(win32, ByteString(), CountedPtr<TalvenException>()), fileCopy(fromKind);
+    EXPECT_EQ(walker->calls, 8);
     StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>());
 }
 
