@@ -35,17 +35,6 @@ void ExpectRaises(Fn fn, const std::string& message) {
 
 const std::string kWrapper = "SQLITE_WRAPPER_ERROR[1000]: ";
 
-// The raw SQLite result of compiling and stepping sql once on a connection.
-int RawStep(sqlite3* db, const char* sql, std::string* firstColumn = nullptr) {
-    sqlite3_stmt* statement = nullptr;
-    int result = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
-    if (result == SQLITE_OK && (result = sqlite3_step(statement)) == SQLITE_ROW && firstColumn) {
-        *firstColumn = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    return result;
-}
-
 class SQLite3Wrapper : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -103,8 +92,11 @@ TEST_F(SQLite3Wrapper, EncryptsOnDiskWithTheDocumentedKey) {
             sqlite3_key(raw, key, 10);
         }
         std::string value;
-        EXPECT_EQ(RawStep(raw, "select v from t", &value),
-                  *key == 'd' ? SQLITE_ROW : SQLITE_NOTADB);
+        const auto first = [](void* out, int, char** row, char**) {
+            return *static_cast<std::string*>(out) = row[0], 0;
+        };
+        EXPECT_EQ(sqlite3_exec(raw, "select v from t", first, &value, nullptr),
+                  *key == 'd' ? SQLITE_OK : SQLITE_NOTADB);
         EXPECT_EQ(value, *key == 'd' ? marker : "") << key;
         sqlite3_close(raw);
     }
@@ -238,11 +230,8 @@ TEST_F(SQLite3Wrapper, BusyTimeoutThenSqliteBusy) {
         const auto start = Clock::now();
         ExpectRaises(
             [&] {
-                if (call) {
-                    other.Execute("insert into t values(2)");
-                } else {
-                    other.RunQuery("insert into t values(3)");
-                }
+                call ? (void)other.Execute("insert into t values(2)")
+                     : (void)other.RunQuery("insert into t values(3)");
             },
             "SQLITE_BUSY[5]: database is locked");
         const auto waited = (Clock::now() - start) / std::chrono::milliseconds(1);
