@@ -129,7 +129,7 @@ TEST(DateTimeZone, GeneratedInstantsKeepTicksAcrossZonesAndText) {
                           static_cast<std::uint8_t>(rng.Below(60)), rng.Chance(50), rng.Chance(30));
     };
     TalvenTest::ForEachGeneratedCase(
-        "datetime", 3000, 200000, [&](TalvenTest::Rng& rng, std::uint64_t) {
+        "datetime", 3000, 5000000, [&](TalvenTest::Rng& rng, std::uint64_t) {
             const std::int32_t day =
                 rng.Chance(50) ? rng.Pick(hubs) + static_cast<std::int32_t>(rng.Below(801)) - 400
                                : first + static_cast<std::int32_t>(rng.Below(last - first));

@@ -22,6 +22,7 @@
 namespace {
 
 using Map = std::map<std::int32_t, std::string>;
+Map Expected(std::string text); // the line rules, written independently, below
 
 // Reaches the parser and the map of a private language object, leaving the global one alone.
 class Probe : public TalvenText::LanguageImpl {
@@ -207,6 +208,7 @@ TEST(LanguageFileSyntax, LinesAndEncodingsAreReadOrIgnoredAsWritten) {
     for (const auto& c : cases) {
         Probe probe;
         EXPECT_EQ(probe.Parse(c.content), c.expected) << c.content;
+        EXPECT_EQ(Expected(c.content), c.expected) << "the model, for " << c.content;
     }
 }
 
