@@ -415,7 +415,7 @@ TEST_F(LanguageFile, GeneratedFilesLoadExactlyWhatTheLineRulesTake) {
         ASSERT_FALSE(shipped[i].empty());
     }
     TalvenTest::ForEachGeneratedCase(
-        "language", 1000, 500000, [&](TalvenTest::Rng& rng, std::uint64_t number) {
+        "language", 500, 500000, [&](TalvenTest::Rng& rng, std::uint64_t number) {
             const std::string bytes = RandomFile(rng, shipped);
             std::wstring widened; // the start, bytes shown as \u00XX
             for (unsigned char c : bytes.substr(0, 4000)) {
