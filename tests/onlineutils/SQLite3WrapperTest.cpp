@@ -10,13 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -263,115 +261,54 @@ std::string Quoted(const std::string& text, char quote) {
     return quoted + quote;
 }
 
-// One of the '|'-separated parts of list.
-std::string PickPart(TalvenTest::Rng& rng, const std::string& list) {
-    std::istringstream parts(list);
-    std::string part;
-    for (std::uint64_t n = 1 + rng.Below(std::count(list.begin(), list.end(), '|') + 1); n > 0;
-         --n) {
-        std::getline(parts, part, '|');
-    }
-    return part;
-}
-
-// A statement, edited: cut (unterminated strings and comments), parts erased, binary junk or
-// tokens inserted.
-std::string RandomSql(TalvenTest::Rng& rng) {
-    std::string sql = PickPart(
-        rng, "select * from t|select k, v from t where n > 1 order by n|select count(*) from t|"
-             "insert into t values('x', 'y', 3)|update t set v = 'z' where k = 'a'|begin|commit|"
-             "rollback|savepoint s|release s|select 1; select 2|create table if not exists u(x)|"
-             "drop table if exists u|select hex(x'00ff'), 1e999, 9223372036854775808|"
-             "select null, '', 'caf\xC3\xA9'|select * from sqlite_master|pragma user_version|"
-             "select k from t union select v from t|delete from t where n = 99|   |-- c|/* c");
-    for (std::uint64_t edits = rng.Below(6); edits > 0; --edits) {
-        const std::size_t at = static_cast<std::size_t>(rng.Below(sql.size() + 1));
-        switch (rng.Below(4)) {
-        case 0:
-            sql.erase(at, static_cast<std::size_t>(rng.Below(6)));
-            break;
-        case 1:
-            sql.resize(at);
-            break;
-        case 2:
-            sql.insert(at, 1, static_cast<char>(1 + rng.Below(255)));
-            break;
-        default:
-            sql.insert(at, " " +
-                               PickPart(rng, "select|from|where|t|'|\"|(|)|,|;|*|--|/*|x'0|?|:a|"
-                                             "@b|$c|[|]|`|null|limit -1|values|\xC3\xA9|\xFF|"
-                                             "99999999999999999999999999|1e999999") +
-                               " ");
-        }
-    }
-    return sql;
-}
-
-std::string RandomName(TalvenTest::Rng& rng) {
-    std::string name = rng.Chance(10) ? std::string(440 + rng.Below(1560), 'n')
-                                      : PickPart(rng, "t|u||a b|qu\"ote|it's|[br]|`bq`|%s%n|"
-                                                      "\xC3\xBCn\xC3\xAF|\xE6\x97\xA5|x'; drop "
-                                                      "table t; --|t\" where 1; --|sqlite_master");
-    return rng.Chance(20) ? name + static_cast<char>(1 + rng.Below(127)) : name;
-}
-
-// Per case: a table made under a random name, quoted, is found by that name and gives back the
-// text stored in it; then a random call through any entry point gives a result or a wrapper
-// exception, leaves no statement open, and the database still answers.
+// Per case: a table made under a random name (quotes, SQL, non-ASCII, control characters, over
+// the 446 bytes HasTable looks for), quoted, is found by that name and gives back the text
+// stored in it; then a statement cut short fails cleanly or runs, and leaves nothing open.
 TEST_F(SQLite3Wrapper, GeneratedCallsFailCleanlyAndQuotedNamesRoundTrip) {
     sqlite3_auto_extension(reinterpret_cast<void (*)(void)>(&Capture));
     db.Open(path.c_str());
     sqlite3_cancel_auto_extension(reinterpret_cast<void (*)(void)>(&Capture));
     sqlite3* const raw = g_opened;
     ASSERT_NE(raw, nullptr);
-    db.Execute("pragma locking_mode = exclusive; pragma synchronous = off"); // speed only
+    db.Execute("pragma locking_mode = exclusive; pragma synchronous = off; create table t(k, v);"
+               "insert into t values('a', 1), ('b', null)");
+    const char* const parts[] = {"x'; drop table t; --",
+                                 "t\" where 1; --",
+                                 "qu\"o",
+                                 "it's",
+                                 "[b]",
+                                 "`q`",
+                                 "%s%n",
+                                 "\xC3\xBC",
+                                 "\xE6\x97\xA5",
+                                 " ",
+                                 "u"};
     TalvenTest::ForEachGeneratedCase(
         "sqlite", 60, 100000, [&](TalvenTest::Rng& rng, std::uint64_t) {
-            const std::string name = RandomName(rng), value = "v'" + RandomName(rng);
-            const std::string sql = RandomSql(rng), table = Quoted(name, '"');
-            SCOPED_TRACE("name " + name + ", sql " + sql);
-            db.Execute("drop table if exists t; create table t(k text, v text, n integer);"
-                       "insert into t values('a', '1', 1), ('b', null, 2), ('A', '3', 3)");
-            if (name.size() > 1 && name.compare(0, 7, "sqlite_") != 0) {
-                db.Execute(("drop table if exists " + table + "; create table " + table +
-                            "(k, v); insert into " + table + " values('key', " +
-                            Quoted(value, '\'') + ")")
-                               .c_str());
-                EXPECT_EQ(db.HasTable(name.c_str()), name.size() <= 446);
-                EXPECT_EQ(db.SelectWhere(name.c_str(), "1")->LookupText("KEY", ""), value);
-                EXPECT_EQ(db.QueryInteger("select count(*) from t"), 3); // nothing injected
+            std::string name = rng.Chance(10) ? std::string(440 + rng.Below(20), 'n') : "n";
+            for (std::uint64_t k = rng.Below(4); k > 0; --k) {
+                name += rng.Chance(20) ? std::string(1, static_cast<char>(1 + rng.Below(127)))
+                                       : rng.Pick(parts);
             }
+            const std::string value = "v'" + name, table = Quoted(name, '"');
+            std::string sql =
+                "select * from " + table + " where k = 'key' union select v, k from t";
+            sql.resize(rng.Below(sql.size() + 1));
+            SCOPED_TRACE("name " + name + ", sql " + sql);
+            db.Execute(("create table " + table + "(k, v); insert into " + table +
+                        " values('key', " + Quoted(value, '\'') + ")")
+                           .c_str());
+            EXPECT_EQ(db.HasTable(name.c_str()), name.size() <= 446);
+            EXPECT_EQ(db.SelectWhere(name.c_str(), "1")->LookupText("KEY", ""), value);
+            EXPECT_EQ(db.QueryInteger("select count(*) from t"), 2); // nothing injected
             try {
-                switch (rng.Below(5)) {
-                case 0:
-                    db.Execute(sql.c_str());
-                    break;
-                case 1:
-                    db.QueryInteger(sql.c_str());
-                    break;
-                case 2:
-                    db.HasTable(name.c_str());
-                    break;
-                case 3:
-                    for (auto query = db.RunQuery(sql.c_str()); !query->AtEnd(); query->Step()) {
-                        const int columns = query->ColumnCount();
-                        query->ColumnText(columns - 1);
-                        ExpectRaises([&] { query->ColumnText(columns); },
-                                     kWrapper + "Invalid field index requested");
-                    }
-                    break;
-                default:
-                    db.SelectWhere(name.c_str(), rng.Chance(50) ? "1" : sql.c_str())->Contains("a");
-                }
+                rng.Chance(50) ? (void)db.Execute(sql.c_str()) : (void)db.RunQuery(sql.c_str());
             } catch (const SQLite3WrapperException&) {
             } catch (...) {
                 ADD_FAILURE() << "not a wrapper exception";
             }
             EXPECT_EQ(sqlite3_next_stmt(raw, nullptr), nullptr) << "a statement was left behind";
-            EXPECT_EQ(db.QueryInteger("select 1"), 1);
-            // A random begin ends here; the schema stays small, for speed.
-            sqlite3_exec(raw, "rollback", nullptr, nullptr, nullptr);
-            sqlite3_exec(raw, ("drop table if exists " + table).c_str(), nullptr, nullptr, nullptr);
+            db.Execute(("drop table " + table).c_str());
         });
 }
 
