@@ -1,6 +1,6 @@
 // Exceptions: codes and messages of every constructor, the operating system's texts, what() in
 // the ANSI code page, copies, clone() and raise(), FileException's cause, and the stack-walker
-// hook. Their localised messages are tested with the language files.
+// walks. Their localised messages are tested with the language files.
 #include "support/TalvenException.h"
 #include "support/StackWalker.h"
 
@@ -25,7 +25,15 @@ public:
     const ByteString& message() const override { throw std::runtime_error("no message"); }
 };
 
-TEST(TalvenException, CodesAndMessagesOfEveryKind) {
+struct CountingWalker : StackWalker::StackWalker_IF {
+    void walk() override { ++calls; }
+    int calls = 0;
+};
+
+// Every row's construction walks the stack once, except the conversions and copies.
+TEST(TalvenException, CodesAndMessagesOfEveryKindAndTheStackWalks) {
+    CountingWalker* walker = new CountingWalker;
+    StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>(walker));
     const std::string denied = Text(TextConvert::WideToUtf8(SystemException::Win32Message(5)));
     ASSERT_FALSE(denied.empty());
     EXPECT_EQ(denied.find_last_of("\r\n"), std::string::npos);
@@ -61,7 +69,10 @@ TEST(TalvenException, CodesAndMessagesOfEveryKind) {
          "operating system error: HRESULT = 0xA0DE0001 - "}, // no text at all, not "n/a"
         {FileException(FileException::FileNotFound, TextConvert::Bytes("C:\\a")), -10005,
          "file not found"},
+        {FileException(SystemException::Win32(12345678), ByteString(), nullptr), -12,
+         "operating system error: number = 0x00BC614E - n/a"}, // one walk: the Win32's
     };
+    EXPECT_EQ(walker->calls, 16); // withNote and each row, but row 6, a mere conversion
     for (const auto& row : rows) {
         EXPECT_EQ(row.e.code(), row.code);
         EXPECT_EQ(Text(row.e.message()), row.message);
@@ -76,6 +87,10 @@ TEST(TalvenException, CodesAndMessagesOfEveryKind) {
     assigned = withNote;
     EXPECT_EQ(assigned.code(), -10011);
     EXPECT_EQ(assigned.note(), "while writing");
+    std::unique_ptr<TalvenException> clone(assigned.clone());
+    EXPECT_THROW(clone->raise(), TalvenException);
+    EXPECT_EQ(walker->calls, 19); // the three made since
+    StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>());
 }
 
 TEST(TalvenException, WhatIsInTheAnsiCodePage) {
@@ -143,32 +158,6 @@ TEST(FileException, KeepsPathApartSharesItsCauseAndRaisesAPlainException) {
         EXPECT_EQ(raised.code(), -10000);
         EXPECT_EQ(raised.note(), "kept");
     }
-}
-
-class CountingWalker : public StackWalker::StackWalker_IF {
-public:
-    void walk() override { ++calls; }
-    int calls = 0;
-};
-
-// Only the constructors that build a new error walk the stack; copies and conversions do not.
-TEST(StackWalkerHook, CalledByTheBuildingConstructorsOnly) {
-    CountingWalker* walker = new CountingWalker;
-    StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>(walker));
-    TalvenException fromText(FileException::EndOfFile), internal(".\\Private\\X", 1);
-    TalvenException fromBadAlloc{std::bad_alloc()}, fromRuntime{std::runtime_error("r")};
-    SystemException::Win32 win32(5);
-    FileException fromKind(FileException::FileExists, ByteString());
-    exceptionFromCode(-10005);
-    exceptionFromCode(777);
-    EXPECT_EQ(walker->calls, 8);
-    TalvenException fromTalven(static_cast<const std::exception&>(fromText)), copy(fromText);
-    copy = internal;
-    std::unique_ptr<TalvenException> clone(copy.clone());
-    EXPECT_THROW(copy.raise(), TalvenException);
-    FileException fromBase(win32, ByteString(), CountedPtr<TalvenException>()), fileCopy(fromKind);
-    EXPECT_EQ(walker->calls, 8);
-    StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>());
 }
 
 } // namespace
