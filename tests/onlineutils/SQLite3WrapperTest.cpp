@@ -69,37 +69,35 @@ TEST(SQLite3WrapperDB, CodeNamesAndTheGuardsOfAClosedDatabase) {
 }
 
 TEST_F(SQLite3Wrapper, EncryptsOnDiskWithTheDocumentedKey) {
-    const char* marker = "Plaintext-Marker-7f3a9c";
-    db.Execute("create table t(v text)");
-    EXPECT_EQ(db.Execute("insert into t values('Plaintext-Marker-7f3a9c')"), 1);
+    const std::string marker = "Plaintext-Marker-7f3a9c";
+    db.Execute(("create table t(v text); insert into t values('" + marker + "')").c_str());
     db.Close();
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_GT(bytes.size(), 1000u);
-    EXPECT_EQ(bytes.find(marker), std::string::npos);
-
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_TRUE(bytes.size() > 1000 && bytes.find(marker) == std::string::npos);
     // Without the key, or with a wrong one, the file is not a database. The documented way in
     // (docs/DATABASE.md): the chacha20 cipher with the nine characters and their zero in hex.
-    const std::string uri = "file:" + path + "?cipher=chacha20&hexkey=" + "54763723714c70325800";
-    sqlite3* raw = nullptr;
-    for (const char* key : {"", "Tv7#qLp2Y", "documented"}) {
-        ASSERT_EQ(sqlite3_open_v2(*key == 'd' ? uri.c_str() : path.c_str(), &raw,
+    const std::string uri = "file:" + path + "?cipher=chacha20&hexkey=54763723714c70325800";
+    for (const std::string key : {"", "Tv7#qLp2Y", "documented"}) {
+        const bool documented = key == "documented";
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open_v2((documented ? uri : path).c_str(), &raw,
                                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr),
                   SQLITE_OK);
-        if (*key && *key != 'd') {
-            sqlite3_key(raw, key, 10);
+        if (!key.empty() && !documented) {
+            sqlite3_key(raw, key.c_str(), 10);
         }
         std::string value;
         const auto first = [](void* out, int, char** row, char**) {
             return *static_cast<std::string*>(out) = row[0], 0;
         };
         EXPECT_EQ(sqlite3_exec(raw, "select v from t", first, &value, nullptr),
-                  *key == 'd' ? SQLITE_OK : SQLITE_NOTADB);
-        EXPECT_EQ(value, *key == 'd' ? marker : "") << key;
+                  documented ? SQLITE_OK : SQLITE_NOTADB);
+        EXPECT_EQ(value, documented ? marker : "") << key;
         sqlite3_close(raw);
     }
     db.Open(path.c_str());
-    EXPECT_STREQ(db.RunQuery("select v from t")->ColumnText(0), marker);
+    EXPECT_EQ(db.RunQuery("select v from t")->ColumnText(0), marker);
 }
 
 TEST_F(SQLite3Wrapper, QueryCursorToItsEndAndAfterFinish) {
@@ -218,23 +216,21 @@ TEST_F(SQLite3Wrapper, TableNamesAreQuoted) {
 }
 
 TEST_F(SQLite3Wrapper, BusyTimeoutThenSqliteBusy) {
-    db.Execute("create table t(a)");
     SQLite3WrapperDB other;
     other.SetBusyTimeout(200);
     other.Open(path.c_str());
-    db.Execute("begin immediate; insert into t values(1)");
-    using Clock = std::chrono::steady_clock;
+    db.Execute("create table t(a); begin immediate; insert into t values(1)");
     for (int call = 0; call < 2; ++call) {
-        const auto start = Clock::now();
+        const auto start = std::chrono::steady_clock::now();
         ExpectRaises(
             [&] {
                 call ? (void)other.Execute("insert into t values(2)")
                      : (void)other.RunQuery("insert into t values(3)");
             },
             "SQLITE_BUSY[5]: database is locked");
-        const auto waited = (Clock::now() - start) / std::chrono::milliseconds(1);
-        EXPECT_GE(waited, 180);
-        EXPECT_LT(waited, 2000);
+        const auto waited =
+            (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
+        EXPECT_TRUE(waited >= 180 && waited < 2000) << waited;
     }
     db.Execute("commit");
     EXPECT_EQ(other.Execute("insert into t values(4)"), 1);
