@@ -216,10 +216,11 @@ TEST_F(SQLite3Wrapper, TableNamesAreQuoted) {
 }
 
 TEST_F(SQLite3Wrapper, BusyTimeoutThenSqliteBusy) {
+    db.Execute("create table t(a)");
     SQLite3WrapperDB other;
     other.SetBusyTimeout(200);
     other.Open(path.c_str());
-    db.Execute("create table t(a); begin immediate; insert into t values(1)");
+    db.Execute("begin immediate; insert into t values(1)");
     for (int call = 0; call < 2; ++call) {
         const auto start = std::chrono::steady_clock::now();
         ExpectRaises(
