@@ -269,17 +269,8 @@ TEST_F(SQLite3Wrapper, GeneratedCallsFailCleanlyAndQuotedNamesRoundTrip) {
     ASSERT_NE(raw, nullptr);
     db.Execute("pragma locking_mode = exclusive; pragma synchronous = off; create table t(k, v);"
                "insert into t values('a', 1), ('b', null)");
-    const char* const parts[] = {"x'; drop table t; --",
-                                 "t\" where 1; --",
-                                 "qu\"o",
-                                 "it's",
-                                 "[b]",
-                                 "`q`",
-                                 "%s%n",
-                                 "\xC3\xBC",
-                                 "\xE6\x97\xA5",
-                                 " ",
-                                 "u"};
+    const char* const parts[] = {"x'; drop table t; --", "t\" where 1; --[b]`q`", "qu\"o it's %s%n",
+                                 "\xC3\xBC\xE6\x97\xA5 u"};
     TalvenTest::ForEachGeneratedCase(
         "sqlite", 60, 100000, [&](TalvenTest::Rng& rng, std::uint64_t) {
             std::string name = rng.Chance(10) ? std::string(440 + rng.Below(20), 'n') : "n";
