@@ -272,7 +272,7 @@ TEST_F(SQLite3Wrapper, GeneratedCallsFailCleanlyAndQuotedNamesRoundTrip) {
     const char* const parts[] = {"x'; drop table t; --", "t\" where 1; --[b]`q`", "qu\"o it's %s%n",
                                  "\xC3\xBC\xE6\x97\xA5 u"};
     TalvenTest::ForEachGeneratedCase(
-        "sqlite", 60, 100000, [&](TalvenTest::Rng& rng, std::uint64_t) {
+        "sqlite", 60, 50000, [&](TalvenTest::Rng& rng, std::uint64_t) {
             std::string name = rng.Chance(10) ? std::string(440 + rng.Below(20), 'n') : "n";
             for (std::uint64_t k = rng.Below(4); k > 0; --k) {
                 name += rng.Chance(20) ? std::string(1, static_cast<char>(1 + rng.Below(127)))
