@@ -12,6 +12,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -67,14 +68,21 @@ TEST(DateTimeCalendar, EveryDayOfTheYearRangeAgreesWithTheModel) {
     }
 }
 
-TEST(DateTimeTicks, TimeOfDayCarriesWholeDays) {
+// A time of day carries whole days; a pending carry moves the date in a conversion, but the
+// same zone changes nothing.
+TEST(DateTimeTicks, TimeOfDayCarriesWholeDaysIntoAConversion) {
     EXPECT_EQ(TimeOfDay(23, 59, 59, 599).ToTicks(), 51839999u);
     TimeOfDay time(1, 2, 3);
-    time.SetFromTicks(DateTime::TicksPerDay);
-    EXPECT_EQ(time, TimeOfDay(0, 0, 0, 0, 1));
     time.SetFromTicks(std::numeric_limits<std::uint32_t>::max());
     EXPECT_EQ(time.DayCarry(), 82);
     EXPECT_EQ(time.ToTicks(), std::numeric_limits<std::uint32_t>::max());
+    time.SetFromTicks(DateTime::TicksPerDay);
+    EXPECT_EQ(time, TimeOfDay(0, 0, 0, 0, 1));
+    DateTime carried(time, Date(31, 12, 1999), ZoneOffset());
+    carried.ConvertToZone(ZoneOffset());
+    EXPECT_EQ(carried.Time().DayCarry(), 1);
+    carried.ConvertToZone(ZoneOffset(2, 0, false));
+    EXPECT_EQ(carried, Parse("02:00:00:000-01.01.2000-+02:00S"));
 }
 
 TEST(DateTimeZone, OffsetsFromOperatingSystemBiases) {
@@ -89,15 +97,6 @@ TEST(DateTimeZone, OffsetsFromOperatingSystemBiases) {
         EXPECT_EQ(zone.IsDaylight(), row[2] != 0);
     }
     EXPECT_EQ(ZoneOffset(3, 30, true).OffsetMinutes(), -210);
-}
-
-// A pending day carry moves the date in a conversion, but the same zone changes nothing.
-TEST(DateTimeZone, ConversionTakesAPendingDayCarry) {
-    DateTime carried(TimeOfDay(0, 0, 0, 0, 1), Date(31, 12, 1999), ZoneOffset());
-    carried.ConvertToZone(ZoneOffset());
-    EXPECT_EQ(carried.Time().DayCarry(), 1);
-    carried.ConvertToZone(ZoneOffset(2, 0, false));
-    EXPECT_EQ(carried, Parse("02:00:00:000-01.01.2000-+02:00S"));
 }
 
 // Random instants over the year range, half near year 1, the 1582 reform and 2000: the ticks
@@ -144,18 +143,15 @@ TEST(DateTimeTicks, UtcTicksFloorAndClamp) {
 
 TEST(DateTimeReference, SecondsSinceTheReferenceInstant) {
     // Truncation toward zero: half a second before the reference counts as 0.
-    const struct {
-        const char* text;
-        std::int64_t seconds;
-    } rows[] = {{"00:00:00:000-01.01.2000-+00:00S", 0},
-                {"00:00:01:000-01.01.2000-+00:00S", 1},
-                {"23:59:59:000-31.12.1999-+00:00S", -1},
-                {"23:59:59:300-31.12.1999-+00:00S", 0},
-                {"01:00:00:000-01.01.2000-+01:00S", 0}};
+    const std::pair<const char*, std::int64_t> rows[] = {{"00:00:00:000-01.01.2000-+00:00S", 0},
+                                                         {"00:00:01:000-01.01.2000-+00:00S", 1},
+                                                         {"23:59:59:000-31.12.1999-+00:00S", -1},
+                                                         {"23:59:59:300-31.12.1999-+00:00S", 0},
+                                                         {"01:00:00:000-01.01.2000-+01:00S", 0}};
     for (const auto& row : rows) {
-        EXPECT_EQ(Parse(row.text).ToSecondsSinceReference(), row.seconds) << row.text;
+        EXPECT_EQ(Parse(row.first).ToSecondsSinceReference(), row.second) << row.first;
     }
-    EXPECT_EQ(DateTime::Reference(), Parse(rows[0].text));
+    EXPECT_EQ(DateTime::Reference(), Parse(rows[0].first));
     for (std::int32_t seconds : {std::numeric_limits<std::int32_t>::min(), -1, 0, 1,
                                  std::numeric_limits<std::int32_t>::max()}) {
         EXPECT_EQ(DateTime::FromSecondsSinceReference(seconds).ToSecondsSinceReference(), seconds);

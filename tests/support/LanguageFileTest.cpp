@@ -204,8 +204,8 @@ TEST(LanguageFileSyntax, LinesAndEncodingsAreReadOrIgnoredAsWritten) {
 // file lacks.
 TEST_F(LanguageFile, SelectionAndFallbackDecideTheExceptionMessages) {
     // The narrow path of the Windows 9x family holds only characters of the ANSI code page.
-    const bool win9x = (::GetVersion() & 0x80000000u) != 0;
-    const std::wstring sub = win9x ? L"Spr\x00E5k" : L"Spr\x00E5k \x6587", own = folder_.Child(sub);
+    const std::wstring sub = ::GetVersion() & 0x80000000u ? L"Spr\x00E5k" : L"Spr\x00E5k \x6587";
+    const std::wstring own = folder_.Child(sub);
     ASSERT_TRUE(::CreateDirectoryW(own.c_str(), nullptr));
     const ByteString ownUtf8 = TextConvert::WideToUtf8(own), missing = TextConvert::Bytes("C:\\no");
     const std::string en = "file not found|access denied|operating system error: number = "
@@ -263,25 +263,19 @@ TEST_F(LanguageFile, ShippedFilesTranslateEveryConstant) {
           &FileException::VolumeNotFound}) {
         EXPECT_TRUE(linked->isRegistered());
     }
-    std::vector<std::int32_t> ids = RegisteredIds();
-    ids.erase(std::remove_if(ids.begin(), ids.end(), [](std::int32_t id) { return id > 0; }),
-              ids.end()); // this program's own
-    const std::vector<std::int32_t> library = {
-        -10013, -10012, -10011, -10010, -10009, -10008, -10007, -10006, -10005, -10004, -10003,
-        -10002, -10001, -10000, -15,    -14,    -12,    -11,    -4,     -3,     -2,     -1};
-    EXPECT_EQ(ids, library);
     for (int language : {kGerman, kFrench}) {
         Probe probe;
         probe.setLanguage(language, shipped_);
         ASSERT_EQ(probe.currentLanguage(), language);
-        const Map entries = probe.Entries();
-        EXPECT_EQ(entries.size(), library.size()) << language;
+        Map entries = probe.Entries();
         for (const TalvenText* t = TalvenText::first(); t && t->id() < 0; t = TalvenText::next(t)) {
             const auto found = entries.find(t->id());
             ASSERT_NE(found, entries.end()) << language << " " << t->id();
             EXPECT_NE(found->second, t->defaultText()) << t->id();
             EXPECT_EQ(Markers(found->second.c_str()), Markers(t->defaultText())) << t->id();
+            entries.erase(found);
         }
+        EXPECT_TRUE(entries.empty()) << language << " has " << entries.begin()->first;
     }
 }
 
