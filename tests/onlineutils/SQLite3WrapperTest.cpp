@@ -1,6 +1,5 @@
-// SQLite wrapper: encryption on disk, guards and their texts, cursors and in-memory tables,
-// quoting of table names, the busy timeout, and generated calls (mutated statements, odd table
-// names) that must fail cleanly and leave nothing open.
+// SQLite wrapper: encryption on disk, guards and their texts, cursors, key lookups, quoted table
+// names, the busy timeout, and generated names and statements that leave nothing open.
 #include "onlineutils/SQLite3Wrapper.h"
 
 #include "common/Generator.h"
@@ -271,33 +270,31 @@ TEST_F(SQLite3Wrapper, GeneratedCallsFailCleanlyAndQuotedNamesRoundTrip) {
                "insert into t values('a', 1), ('b', null)");
     const char* const parts[] = {"x'; drop table t; --", "t\" where 1; --[b]`q`", "qu\"o it's %s%n",
                                  "\xC3\xBC\xE6\x97\xA5 u"};
-    TalvenTest::ForEachGeneratedCase(
-        "sqlite", 60, 50000, [&](TalvenTest::Rng& rng, std::uint64_t) {
-            std::string name = rng.Chance(10) ? std::string(440 + rng.Below(20), 'n') : "n";
-            for (std::uint64_t k = rng.Below(4); k > 0; --k) {
-                name += rng.Chance(20) ? std::string(1, static_cast<char>(1 + rng.Below(127)))
-                                       : rng.Pick(parts);
-            }
-            const std::string value = "v'" + name, table = Quoted(name, '"');
-            std::string sql =
-                "select * from " + table + " where k = 'key' union select v, k from t";
-            sql.resize(rng.Below(sql.size() + 1));
-            SCOPED_TRACE("name " + name + ", sql " + sql);
-            db.Execute(("create table " + table + "(k, v); insert into " + table +
-                        " values('key', " + Quoted(value, '\'') + ")")
-                           .c_str());
-            EXPECT_EQ(db.HasTable(name.c_str()), name.size() <= 446);
-            EXPECT_EQ(db.SelectWhere(name.c_str(), "1")->LookupText("KEY", ""), value);
-            EXPECT_EQ(db.QueryInteger("select count(*) from t"), 2); // nothing injected
-            try {
-                rng.Chance(50) ? (void)db.Execute(sql.c_str()) : (void)db.RunQuery(sql.c_str());
-            } catch (const SQLite3WrapperException&) {
-            } catch (...) {
-                ADD_FAILURE() << "not a wrapper exception";
-            }
-            EXPECT_EQ(sqlite3_next_stmt(raw, nullptr), nullptr) << "a statement was left behind";
-            db.Execute(("drop table " + table).c_str());
-        });
+    TalvenTest::ForEachGeneratedCase("sqlite", 60, 50000, [&](TalvenTest::Rng& rng, std::uint64_t) {
+        std::string name = rng.Chance(10) ? std::string(440 + rng.Below(20), 'n') : "n";
+        for (std::uint64_t k = rng.Below(4); k > 0; --k) {
+            name += rng.Chance(20) ? std::string(1, static_cast<char>(1 + rng.Below(127)))
+                                   : rng.Pick(parts);
+        }
+        const std::string value = "v'" + name, table = Quoted(name, '"');
+        std::string sql = "select * from " + table + " where k = 'key' union select v, k from t";
+        sql.resize(rng.Below(sql.size() + 1));
+        SCOPED_TRACE("name " + name + ", sql " + sql);
+        db.Execute(("create table " + table + "(k, v); insert into " + table + " values('key', " +
+                    Quoted(value, '\'') + ")")
+                       .c_str());
+        EXPECT_EQ(db.HasTable(name.c_str()), name.size() <= 446);
+        EXPECT_EQ(db.SelectWhere(name.c_str(), "1")->LookupText("KEY", ""), value);
+        EXPECT_EQ(db.QueryInteger("select count(*) from t"), 2); // nothing injected
+        try {
+            rng.Chance(50) ? (void)db.Execute(sql.c_str()) : (void)db.RunQuery(sql.c_str());
+        } catch (const SQLite3WrapperException&) {
+        } catch (...) {
+            ADD_FAILURE() << "not a wrapper exception";
+        }
+        EXPECT_EQ(sqlite3_next_stmt(raw, nullptr), nullptr) << "a statement was left behind";
+        db.Execute(("drop table " + table).c_str());
+    });
 }
 
 } // namespace

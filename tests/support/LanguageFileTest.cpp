@@ -1,7 +1,5 @@
-// TalvenText and language files: the sorted registry, argument substitution, resolution through
-// the language object and the dump; line syntax and encodings, hostile and generated malformed
-// files, selection and fallback with the exception messages users see, and the shipped German
-// and French files against every message constant of the library.
+// TalvenText and language files: registry, substitution, resolution and dump; line syntax and
+// encodings, generated malformed files, selection and fallback, and the shipped translations.
 #include "support/TalvenException.h"
 #include "support/TalvenText.h"
 
@@ -108,7 +106,7 @@ TEST(TalvenText, FormatSubstitutesInAscendingOrderOnly) {
         {"%0,%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11", "A|B|C|D|E|F|G|H|I|J|K|L",
          "A,B,%2,%3,%4,%5,%6,%7,%8,%9,B0,B1"}};
     for (const auto& c : cases) {
-        TalvenTextArgs args(TalvenText(c[0]));
+        TalvenTextArgs args{TalvenText(c[0])};
         std::istringstream list(c[1]);
         for (std::string arg; std::getline(list, arg, '|');) {
             args.arg(arg.c_str());
