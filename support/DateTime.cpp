@@ -452,8 +452,10 @@ SYSTEMTIME DateTime::ToSystemTime() const {
     result.wHour = time_.Hour();
     result.wMinute = time_.Minute();
     result.wSecond = time_.Second();
-    result.wMilliseconds =
-        static_cast<WORD>(std::uint64_t{time_.Fraction()} * 1000 / TicksPerSecond);
+    // Rounded up, so that reading the milliseconds back gives the same ticks: a date read from a
+    // file and written back must not lose a tick each time.
+    result.wMilliseconds = static_cast<WORD>(
+        (std::uint64_t{time_.Fraction()} * 1000 + TicksPerSecond - 1) / TicksPerSecond);
     return result;
 }
 

@@ -140,7 +140,8 @@ public:
     // From a SYSTEMTIME in local time, with the current zone; milliseconds become ticks
     // (truncated). A year above 32767 is taken as 32767.
     static DateTime FromSystemTime(const _SYSTEMTIME& time);
-    // The date and time fields; the zone is not used. 999 ms read in come back as 998 ms.
+    // The date and time fields; the zone is not used. Milliseconds are rounded up, so
+    // FromSystemTime(ToSystemTime()) gives the same ticks.
     // A year before 1 does not fit and comes out modulo 65536.
     _SYSTEMTIME ToSystemTime() const;
 
