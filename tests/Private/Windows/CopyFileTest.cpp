@@ -1,43 +1,26 @@
-// Copying a file: the OS copy's progress routine called directly (preparation, fractions, the
-// empty file, cancellation, a failing sink), the OS copy and the channel copy end to end (data,
-// dates, an existing target, cancellation at 50 %, a failing sink), neither leaving a partial
-// target behind. A full disk is in CrossVolumeTest.
-#include "Private/FileSpec.h"
+// Copying a file: the OS copy's progress routine called directly, the OS copy and the channel
+// copy end to end (data, dates, an existing target, cancellation, a failing sink), neither
+// leaving a partial target behind; and the private temporary folder, removed by Uninstall.
 #include "Private/FileSystem_Utilities.h"
-
-#include "Private/Windows/FileSystem_Utilities_Win32.h"
-#include "Private/Windows/FileSystem_Win32_Install.h"
+#include "Private/FolderSpec.h"
+#include "Private/Windows/FileSystem_Win32_API.h"
 #include "common/FileSystemTest.h"
-#include "common/TestFolder.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
+#include <filesystem>
+#include <regex>
 
 using namespace FileSystem;
 using namespace TalvenTest;
 
 namespace {
 
-using CopyFunction = void (*)(const FileSpec&, const FileSpec&, const Tickler&);
-
 // CopyFile takes the OS path for Windows file specs; the channel path is called directly.
 const struct {
-    CopyFunction copy;
+    void (*copy)(const FileSpec&, const FileSpec&, const Tickler&);
     const char* name;
 } Paths[] = {{&CopyFile, "os"}, {&CopyFileByChannel, "channel"}};
 
-class CopyFileTest : public ::testing::Test {
-protected:
-    void SetUp() override { FileSystem_Win32::Install(); }
-
-    FileSpec At(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }
-    static std::int64_t Ticks(const FileSpec& spec) {
-        return spec.GetModificationDate().GetUtcTicks();
-    }
-
-    TalvenTest::TestFolder dir;
-};
+using CopyFileTest = FileSystemTest;
 
 DWORD CallRoutine(CopyProgressContext& context, std::int64_t total, std::int64_t done, DWORD reason,
                   DWORD stream = 1) {
@@ -48,127 +31,174 @@ DWORD CallRoutine(CopyProgressContext& context, std::int64_t total, std::int64_t
     return CopyProgressRoutine(t, d, zero, zero, stream, reason, nullptr, nullptr, &context);
 }
 
-TEST(CopyProgressRoutine, PreparesAtStreamStartAndReportsFractionsInTheTicklersRange) {
+// Wine's CopyFileExW never calls the routine, so it is tested by calling it.
+TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
     RecordingSink sink;
     const Tickler part(&sink, 0.5, 0.25); // a part a caller made with Split
     CopyProgressContext context;
     context.tickler = &part;
     context.source = FilePath("C:\\data\\src.bin");
-    EXPECT_EQ(CallRoutine(context, 4096, 0, CALLBACK_STREAM_SWITCH), DWORD(PROGRESS_CONTINUE));
-    EXPECT_EQ(CallRoutine(context, 4096, 1024, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CONTINUE));
-    EXPECT_EQ(CallRoutine(context, 4096, 0, CALLBACK_STREAM_SWITCH, 2), DWORD(PROGRESS_CONTINUE));
-    EXPECT_EQ(CallRoutine(context, 4096, 4096, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CONTINUE));
-    // Preparation (0.0), then a fraction on every call; another stream prepares nothing.
-    EXPECT_EQ(sink.positions, (std::vector<double>{0.5, 0.5, 0.5625, 0.5, 0.75}));
-    EXPECT_EQ(sink.texts, (std::vector<std::string>{"copying C:\\data\\src.bin"}));
-    EXPECT_EQ(part.GetOffset(), 0.5);
-    EXPECT_EQ(part.GetScale(), 0.25);
+    const struct {
+        std::int64_t total, done;
+        DWORD reason, stream;
+    } calls[] = {{4096, 0, CALLBACK_STREAM_SWITCH, 1},
+                 {4096, 1024, CALLBACK_CHUNK_FINISHED, 1},
+                 {4096, 0, CALLBACK_STREAM_SWITCH, 2},
+                 {4096, 4096, CALLBACK_CHUNK_FINISHED, 1},
+                 {0, 0, CALLBACK_STREAM_SWITCH, 1}}; // an empty file
+    for (const auto& call : calls) {
+        EXPECT_EQ(CallRoutine(context, call.total, call.done, call.reason, call.stream),
+                  DWORD(PROGRESS_CONTINUE));
+    }
+    // Preparation (0.0) at the first stream's start only, then a fraction on every call.
+    EXPECT_EQ(sink.positions, (std::vector<double>{0.5, 0.5, 0.5625, 0.5, 0.75, 0.5, 0.75}));
+    EXPECT_EQ(sink.texts, std::vector<std::string>(2, "copying C:\\data\\src.bin"));
     EXPECT_TRUE(context.called);
-}
-
-TEST(CopyProgressRoutine, EmptyFileCancellationFailingSinkAndNoSink) {
-    RecordingSink sink;
-    const Tickler tickler(&sink);
-    CopyProgressContext context;
-    context.tickler = &tickler;
-    EXPECT_EQ(CallRoutine(context, 0, 0, CALLBACK_STREAM_SWITCH), DWORD(PROGRESS_CONTINUE));
-    EXPECT_EQ(sink.positions.back(), 1.0);
-
-    sink.cancelAt = 0.5;
+    sink.cancelAt = 0.625;
     EXPECT_EQ(CallRoutine(context, 100, 49, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CONTINUE));
     EXPECT_EQ(CallRoutine(context, 100, 50, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CANCEL));
+    EXPECT_FALSE(context.failure);
 
     // A sink's exception must not unwind through the OS: it is kept and the copy cancelled.
     RecordingSink failing;
     failing.failOnProgress = true;
-    const Tickler failingTickler(&failing);
+    const Tickler failingTickler(&failing), silent;
     context.tickler = &failingTickler;
     EXPECT_EQ(CallRoutine(context, 100, 10, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CANCEL));
     EXPECT_TRUE(context.failure);
-
-    const Tickler silent;
     CopyProgressContext quiet;
     quiet.tickler = &silent;
     EXPECT_EQ(CallRoutine(quiet, 100, 100, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CONTINUE));
 }
 
-TEST_F(CopyFileTest, CopiesDataAndDateOnBothPathsEndingAtOne) {
-    const std::string data(200 * 1024 + 7, 'x'); // three chunks of 64 KiB and a rest
-    dir.WriteFile(L"src.bin", data);
+TEST_F(CopyFileTest, CopiesDataAndDateOnBothPathsAndRefusesAnExistingTarget) {
+    dir.WriteFile(L"src.bin", std::string(200 * 1024 + 7, 'x')); // 3 chunks of 64 KiB and a rest
+    dir.WriteFile(L"empty.bin", "");
     for (const auto& path : Paths) {
         SCOPED_TRACE(path.name);
         const std::wstring target = TextConvert::AnsiToWide(path.name);
-        RecordingSink sink;
+        RecordingSink sink, empty;
         path.copy(At(target), At(L"src.bin"), Tickler(&sink));
-        EXPECT_EQ(ReadAll(dir.Child(target)), data);
+        EXPECT_EQ(ReadAll(dir.Child(target)), ReadAll(dir.Child(L"src.bin")));
         // The channel copy passes the date through DateTime (1/600 s, by way of milliseconds),
         // which may lose one tick.
-        EXPECT_NEAR(double(Ticks(At(target))), double(Ticks(At(L"src.bin"))), 1.0);
+        EXPECT_NEAR(double(At(target).GetModificationDate().GetUtcTicks()),
+                    double(At(L"src.bin").GetModificationDate().GetUtcTicks()), 1.0);
         ASSERT_FALSE(sink.positions.empty());
         EXPECT_EQ(sink.positions.front(), 0.0);
         EXPECT_EQ(sink.positions.back(), 1.0);
         EXPECT_EQ(sink.texts,
-                  (std::vector<std::string>{"copying " + Narrow(At(L"src.bin").GetPath())}));
+                  std::vector<std::string>{"copying " + Narrow(At(L"src.bin").GetPath())});
         if (path.copy == &CopyFileByChannel) {
             EXPECT_EQ(sink.positions.size(), 5u); // the start, then one report per chunk
         }
-    }
-}
-
-TEST_F(CopyFileTest, EmptyFileReachesOneAndAnExistingTargetIsLeftUntouched) {
-    dir.WriteFile(L"empty.bin", "");
-    dir.WriteFile(L"old.bin", "old content");
-    for (const auto& path : Paths) {
-        SCOPED_TRACE(path.name);
-        const std::wstring copy = TextConvert::AnsiToWide(path.name);
-        RecordingSink sink;
-        path.copy(At(copy), At(L"empty.bin"), Tickler(&sink));
-        EXPECT_EQ(ReadAll(dir.Child(copy)), "");
-        EXPECT_EQ(sink.positions.back(), 1.0);
-        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"old.bin"), At(copy), Tickler()); }),
+        path.copy(At(target + L".empty"), At(L"empty.bin"), Tickler(&empty));
+        EXPECT_EQ(ReadAll(dir.Child(target + L".empty")), "");
+        EXPECT_EQ(empty.positions.back(), 1.0);
+        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"src.bin"), At(target + L".empty"), Tickler()); }),
                   FileException::FileExists.id());
-        EXPECT_EQ(ReadAll(dir.Child(L"old.bin")), "old content");
+        EXPECT_EQ(ReadAll(dir.Child(L"src.bin")).size(), 200u * 1024 + 7);
     }
 }
 
-TEST_F(CopyFileTest, CancelAtHalfLeavesNoTargetAndRaisesRequestAborted) {
+// A cancelled copy, and one whose sink raises, leave no target, so that a retry does not meet
+// it; also where the OS copy reports no progress (Wine) and the copy reports its start and end
+// itself, after the bytes have arrived.
+TEST_F(CopyFileTest, CancelledOrFailingCopyRemovesItsTarget) {
     dir.WriteFile(L"src.bin", std::string(256 * 1024, 'c'));
     for (const auto& path : Paths) {
         SCOPED_TRACE(path.name);
-        if (path.copy == &CopyFile && UnderWine()) {
-            continue; // Wine's CopyFileExW never calls the progress routine, so it cannot cancel
-        }
-        RecordingSink sink;
-        sink.cancelAt = 0.5;
-        try {
-            path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler(&sink));
-            ADD_FAILURE() << "not cancelled";
-        } catch (const FileException& e) {
+        RecordingSink cancelling;
+        cancelling.cancelAt = 0.5;
+        // Wine's CopyFileExW never calls the progress routine, so it cannot cancel.
+        if (path.copy != &CopyFile || !UnderWine()) {
+            const FileException e = CatchFileException(
+                [&] { path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler(&cancelling)); });
             const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());
-            ASSERT_NE(cause, nullptr);
-            EXPECT_EQ(cause->number(), 1235u);
+            EXPECT_EQ(cause ? cause->number() : 0, 1235u);                // ERROR_CANCELLED
             EXPECT_EQ(e.code(), SystemException::Win32::Win32Error.id()); // no kind
             EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(At(L"src.bin").GetPath()));
+            EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
+            EXPECT_EQ(cancelling.positions.back(), 0.5);
         }
-        EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
-        EXPECT_EQ(sink.positions.back(), 0.5);
-    }
-}
-
-// Also where the OS copy reports no progress (Wine) and the copy reports its start and end
-// itself, after the bytes have arrived: a retry must not meet the target.
-TEST_F(CopyFileTest, CopyWhoseSinkFailsRemovesItsTarget) {
-    dir.WriteFile(L"src.bin", std::string(100 * 1024, 'f'));
-    for (const auto& path : Paths) {
-        SCOPED_TRACE(path.name);
         RecordingSink failing;
         failing.failOnProgress = true;
         EXPECT_EQ(ErrorCode([&] { path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler(&failing)); }),
                   FileException::AccessDenied.id());
         EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
         path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler());
-        EXPECT_EQ(ReadAll(dir.Child(L"dst.bin")), std::string(100 * 1024, 'f'));
+        EXPECT_EQ(ReadAll(dir.Child(L"dst.bin")), std::string(256 * 1024, 'c'));
         ::DeleteFileW(dir.Child(L"dst.bin").c_str());
+    }
+}
+
+// --- The private temporary folder --------------------------------------------------------
+// It lives in the shared user temporary folder: these tests remove only what they made.
+
+class TempFolderTest : public FileSystemTest {
+protected:
+    void SetUp() override { FileSystem_Win32::Install(); }
+    void TearDown() override { FileSystem_Win32::Uninstall(); }
+    static std::wstring UserTemp() {
+        wchar_t buffer[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH + 1, buffer);
+        return buffer;
+    }
+};
+
+TEST_F(TempFolderTest, OneFolderPerProcessMadeAnewAndNumberedWhenTheNameIsTaken) {
+    const FolderSpec first = GetTempFolder();
+    EXPECT_TRUE(first.IsFolder());
+    EXPECT_TRUE(GetTempFolder() == first);
+    EXPECT_TRUE(first.ParentFolder() == FileSpec(FilePath(UserTemp())));
+    first.DeleteTree();
+    // Wine gives the inode as the folder's file index, and Linux hands a freed inode out again
+    // at once: a folder made in between takes it, so that "Talven.tmp" is a new folder here too.
+    const TestFolder spacer;
+    const std::wstring plain = UserTemp() + L"Talven.tmp";
+    const bool made = ::CreateDirectoryW(plain.c_str(), nullptr);
+    const FileSpec expected =
+        MakeUniqueChild(first.ParentFolder(), FilePath("Talven"), FilePath("tmp"));
+    const FolderSpec second = GetTempFolder();
+    EXPECT_TRUE(second.IsFolder());
+    EXPECT_TRUE(second == expected);
+    EXPECT_TRUE(std::regex_match(Narrow(second.GetName()), std::regex("Talven[1-9][0-9]*\\.tmp")))
+        << Narrow(second.GetName());
+    if (made) {
+        ::RemoveDirectoryW(plain.c_str());
+    }
+}
+
+// Uninstall removes the folder with its read-only content, never reports a folder it cannot
+// remove, and a later Install starts the library again.
+TEST_F(TempFolderTest, UninstallRemovesTheFolderAndInstallStartsAgain) {
+    for (const bool hold : {false, true}) {
+        SCOPED_TRACE(hold);
+        const FolderSpec temp = GetTempFolder();
+        const std::wstring path = TextConvert::Utf8ToWide(temp.GetPath().GetBytes());
+        if (!hold) { // a read-only file, which the test could not remove if Uninstall failed
+            temp.MakeChild(FilePath("sub")).CreateFolder();
+            const FileSpec file = temp.MakeChild(FilePath("sub\\f.txt"));
+            FileSpec_Impl(file).GetImpl()->Create();
+            file.SetAttributes(AttributeReadOnly);
+        }
+        {
+            // Open without sharing: the file, and so its folder, cannot be deleted meanwhile.
+            const Win32Res::FileHandle held(
+                hold ? ::CreateFileW((path + L"\\held.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                     : INVALID_HANDLE_VALUE);
+            EXPECT_NO_THROW(FileSystem_Win32::Uninstall());
+            FileSystem_Win32::Uninstall(); // twice does no harm
+        }
+        EXPECT_TRUE(hold || !Exists(path));
+        EXPECT_FALSE(FileSystem_Win32::IsStarted());
+        EXPECT_EQ(FileSystem_Win32::GetAPI(), nullptr);
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+        FileSystem_Win32::Install();
+        EXPECT_TRUE(FileSystem_Win32::IsStarted());
+        EXPECT_TRUE(GetTempFolder().IsFolder());
     }
 }
 

@@ -1,155 +1,90 @@
-// Tests of emptying folders and removing trees on Windows: recursive and flat emptying,
-// read-only items, missing folders, the folder removed last, stopping at the first failure, and
-// links, which are removed themselves and never entered.
+// Emptying folders and removing trees: recursive and flat emptying, read-only items, missing
+// folders, the folder removed last, stopping at the first failure, and links of every kind,
+// which are removed themselves and never cost what they lead to.
 #include "Private/FolderIterator.h"
 #include "Private/FolderSpec.h"
-#include "common/TestHelpers.h"
-
-#include "Private/Windows/FileSystem_Win32_Install.h"
-#include "common/TestFolder.h"
-#include "support/TalvenException.h"
-#include "support/TalvenWindows.h"
-#include "support/Win32Handle.h"
-
-#include <gtest/gtest.h>
+#include "common/FileSystemTest.h"
 
 #include <set>
-#include <string>
 
 using namespace FileSystem;
+using namespace TalvenTest;
 
 namespace {
 
-bool Exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadAll(const std::wstring& path) {
-    Win32Res::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return "<missing>";
-    }
-    char buffer[64] = {};
-    DWORD got = 0;
-    ::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr);
-    return std::string(buffer, got);
-}
-
 // The names in a folder, by a plain listing.
-std::set<std::string> Names(const std::wstring& path) {
+std::set<std::string> Listing(const std::wstring& path) {
     std::set<std::string> names;
     for (FolderIterator it = FolderSpec(FilePath(path)).NewIterator(); !it.AtEnd(); it.Advance()) {
-        names.insert(TextConvert::Chars(it.Current().GetName().GetBytes()));
+        names.insert(Narrow(it.Current().GetName()));
     }
     return names;
 }
 
-class DeleteTreeTest : public ::testing::Test {
+class DeleteTreeTest : public FileSystemTest {
 protected:
-    void SetUp() override { FileSystem_Win32::Install(); }
-
-    FolderSpec Folder(const std::wstring& name) const {
-        return FolderSpec(FilePath(folder.Child(name)));
+    FolderSpec Folder(const std::wstring& name) const { return FolderSpec(At(name).GetPath()); }
+    // top\{a, b (read-only), full\{c, deeper\d (read-only)}, empty, locked (read-only) holding
+    // e (read-only)}.
+    void MakeTree(const std::wstring& top) const {
+        for (const wchar_t* name : {L"", L"\\full", L"\\full\\deeper", L"\\empty", L"\\locked"}) {
+            Folder(top + name).CreateFolder();
+        }
+        for (const wchar_t* name :
+             {L"\\a", L"\\b", L"\\full\\c", L"\\full\\deeper\\d", L"\\locked\\e"}) {
+            dir.WriteFile(top + name, "x");
+        }
+        for (const wchar_t* name : {L"\\b", L"\\full\\deeper\\d", L"\\locked\\e", L"\\locked"}) {
+            Folder(top + name).SetAttributes(AttributeReadOnly);
+        }
     }
-    void MakeFolder(const std::wstring& name) const { Folder(name).CreateFolder(); }
-    void MakeReadOnly(const std::wstring& name) const {
-        Folder(name).SetAttributes(AttributeReadOnly);
+    // The error of removing top while a handle of hold is open, with top's listing afterwards.
+    std::pair<FileException, std::set<std::string>> RemoveHolding(const std::wstring& hold,
+                                                                  DWORD flags, DWORD share) {
+        Win32Res::FileHandle held(::CreateFileW(dir.Child(hold).c_str(), GENERIC_READ, share,
+                                                nullptr, OPEN_EXISTING, flags, nullptr));
+        EXPECT_TRUE(held.IsValid());
+        const FileException e = CatchFileException([&] { Folder(L"top").DeleteTree(); });
+        return {e, Listing(dir.Child(L"top"))};
     }
-
-    // top: a, b (read-only), full\{c, deeper\d (read-only)}, empty, and a read-only folder
-    // holding a read-only file.
-    void MakeTree() const {
-        MakeFolder(L"top");
-        folder.WriteFile(L"top\\a", "a");
-        folder.WriteFile(L"top\\b", "b");
-        MakeReadOnly(L"top\\b");
-        MakeFolder(L"top\\full");
-        folder.WriteFile(L"top\\full\\c", "c");
-        MakeFolder(L"top\\full\\deeper");
-        folder.WriteFile(L"top\\full\\deeper\\d", "d");
-        MakeReadOnly(L"top\\full\\deeper\\d");
-        MakeFolder(L"top\\empty");
-        MakeFolder(L"top\\locked");
-        folder.WriteFile(L"top\\locked\\e", "e");
-        MakeReadOnly(L"top\\locked\\e");
-        MakeReadOnly(L"top\\locked");
-    }
-
-    TalvenTest::TestFolder folder;
 };
 
-TEST_F(DeleteTreeTest, FlatEmptyingDeletesFilesAndKeepsEverySubFolder) {
-    MakeTree();
+TEST_F(DeleteTreeTest, EmptyingAndRemovingTakeReadOnlyItemsAndSubFoldersOnlyWhenAsked) {
+    MakeTree(L"top");
     Folder(L"top").DeleteContents(false);
-    EXPECT_EQ(Names(folder.Child(L"top")), (std::set<std::string>{"empty", "full", "locked"}));
-    EXPECT_EQ(Names(folder.Child(L"top\\full")), (std::set<std::string>{"c", "deeper"}));
-    EXPECT_EQ(Names(folder.Child(L"top\\locked")), std::set<std::string>{"e"});
-}
-
-TEST_F(DeleteTreeTest, RecursiveEmptyingKeepsOnlyTheFolderItself) {
-    MakeTree();
+    EXPECT_EQ(Listing(dir.Child(L"top")), (std::set<std::string>{"empty", "full", "locked"}));
+    EXPECT_EQ(Listing(dir.Child(L"top\\full")), (std::set<std::string>{"c", "deeper"}));
+    EXPECT_EQ(Listing(dir.Child(L"top\\locked")), std::set<std::string>{"e"});
     Folder(L"top").DeleteContents(true);
-    EXPECT_TRUE(Names(folder.Child(L"top")).empty());
-}
-
-TEST_F(DeleteTreeTest, TreeWithReadOnlyItemsIsRemovedWhole) {
-    MakeTree();
-    MakeReadOnly(L"top");
-    Folder(L"top").DeleteTree();
-    EXPECT_FALSE(Exists(folder.Child(L"top")));
-    EXPECT_TRUE(Names(folder.Path()).empty());
-}
-
-TEST_F(DeleteTreeTest, MissingFolderIsQuietAndAFileIsRefused) {
+    EXPECT_TRUE(Listing(dir.Child(L"top")).empty());
+    MakeTree(L"whole");
+    Folder(L"whole").SetAttributes(AttributeReadOnly);
+    Folder(L"whole").DeleteTree();
+    EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"top"});
+    // A missing folder is quiet; emptying must find it, like a listing; a file is refused.
     EXPECT_NO_THROW(Folder(L"missing").DeleteTree());
     EXPECT_NO_THROW(Folder(L"missing\\below").DeleteTree());
-    // Emptying must find the folder, like a listing.
-    EXPECT_THROW(Folder(L"missing").DeleteContents(true), FileException);
-    folder.WriteFile(L"file", "x");
-    EXPECT_THROW(Folder(L"file").DeleteTree(), FileException);
-    EXPECT_TRUE(Exists(folder.Child(L"file")));
+    CatchFileException([&] { Folder(L"missing").DeleteContents(true); });
+    dir.WriteFile(L"file", "x");
+    CatchFileException([&] { Folder(L"file").DeleteTree(); });
+    EXPECT_TRUE(Exists(dir.Child(L"file")));
 }
 
-TEST_F(DeleteTreeTest, TheFolderItselfGoesLast) {
-    MakeTree();
+TEST_F(DeleteTreeTest, TheFolderGoesLastAndTheFirstFailureStopsKeepingWhatIsDeleted) {
+    MakeTree(L"top");
     // A handle that refuses deletion of the folder alone: the contents must be gone first.
-    Win32Res::FileHandle hold(::CreateFileW(folder.Child(L"top").c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_TRUE(hold.IsValid());
-    const bool refused = [&] {
-        try {
-            Folder(L"top").DeleteTree();
-        } catch (const FileException& e) {
-            EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(folder.Child(L"top")));
-            return true;
-        }
-        return false;
-    }();
-    EXPECT_TRUE(refused);
-    EXPECT_TRUE(Names(folder.Child(L"top")).empty());
-}
-
-TEST_F(DeleteTreeTest, StopsAtTheFirstFailureAndKeepsWhatIsDeleted) {
-    MakeFolder(L"top");
-    MakeFolder(L"top\\busy");
-    folder.WriteFile(L"top\\busy\\held", "h");
-    Win32Res::FileHandle hold(::CreateFileW(folder.Child(L"top\\busy\\held").c_str(), GENERIC_READ,
-                                            0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                            nullptr));
-    ASSERT_TRUE(hold.IsValid());
-    try {
-        Folder(L"top").DeleteTree();
-        ADD_FAILURE() << "no exception";
-    } catch (const FileException& e) {
-        EXPECT_EQ(e.code(), FileException::AccessDenied.id());
-        EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(folder.Child(L"top\\busy\\held")));
-    }
-    EXPECT_EQ(Names(folder.Child(L"top")), std::set<std::string>{"busy"});
-    hold.Reset();
+    auto result =
+        RemoveHolding(L"top", FILE_FLAG_BACKUP_SEMANTICS, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_EQ(Narrow(FilePath(result.first.path())), Narrow(dir.Child(L"top")));
+    EXPECT_TRUE(result.second.empty());
+    Folder(L"top\\busy").CreateFolder();
+    dir.WriteFile(L"top\\busy\\held", "h");
+    result = RemoveHolding(L"top\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0);
+    EXPECT_EQ(result.first.code(), FileException::AccessDenied.id());
+    EXPECT_EQ(Narrow(FilePath(result.first.path())), Narrow(dir.Child(L"top\\busy\\held")));
+    EXPECT_EQ(result.second, std::set<std::string>{"busy"});
     Folder(L"top").DeleteTree();
-    EXPECT_FALSE(Exists(folder.Child(L"top")));
+    EXPECT_FALSE(Exists(dir.Child(L"top")));
 }
 
 // A set of the link fixture (tests/fixtures/make-links.sh): outside\{a.txt, b.txt, deep\c.txt},
@@ -161,60 +96,44 @@ public:
     LinkSet() {
         const std::wstring base = L"C:\\talven-fixtures\\links\\";
         for (int n = 1; n <= 64 && path_.empty(); ++n) {
-            const std::wstring set = base + L"set-" + std::to_wstring(n);
             const std::wstring claimed = base + L"claimed-" + std::to_wstring(n) + L"-" +
                                          std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                          std::to_wstring(::GetTickCount());
-            if (::MoveFileW(set.c_str(), claimed.c_str())) {
+            if (::MoveFileW((base + L"set-" + std::to_wstring(n)).c_str(), claimed.c_str())) {
                 path_ = claimed;
-                driveTarget_ =
-                    L"C:\\talven-fixtures\\second-drive\\links\\set-" + std::to_wstring(n);
+                drive_ = L"C:\\talven-fixtures\\second-drive\\links\\set-" + std::to_wstring(n);
             }
         }
     }
     bool Claimed() const { return !path_.empty(); }
-    std::wstring Tree(const std::wstring& below = L"") const { return At(L"tree", below); }
-    std::wstring Kind(const std::wstring& kind, const std::wstring& below = L"") const {
-        return At(L"kinds\\" + kind, below);
-    }
+    std::wstring At(const std::wstring& below) const { return path_ + L"\\" + below; }
     // Both links lead where they should: otherwise a test would prove nothing.
     bool LinksLive() const {
         const DWORD linkedFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-        return (::GetFileAttributesW(Tree(L"sub\\out").c_str()) & linkedFolder) == linkedFolder &&
-               (::GetFileAttributesW(Tree(L"sub\\up").c_str()) & linkedFolder) == linkedFolder &&
-               ReadAll(Tree(L"sub\\out\\a.txt")) == "alpha" &&
-               ReadAll(Tree(L"sub\\up\\file.txt")) == "file" &&
-               ReadAll(Kind(L"file", L"link")) == "alpha" &&
-               ReadAll(Kind(L"drive", L"link\\d.txt")) == "delta";
+        return (::GetFileAttributesW(At(L"tree\\sub\\out").c_str()) & linkedFolder) ==
+                   linkedFolder &&
+               (::GetFileAttributesW(At(L"tree\\sub\\up").c_str()) & linkedFolder) ==
+                   linkedFolder &&
+               ReadAll(At(L"tree\\sub\\out\\a.txt")) == "alpha" &&
+               ReadAll(At(L"tree\\sub\\up\\file.txt")) == "file" &&
+               ReadAll(At(L"kinds\\file\\link")) == "alpha" &&
+               ReadAll(At(L"kinds\\drive\\link\\d.txt")) == "delta";
     }
     // The data the links lead to is all there, unchanged, and nothing appeared where the
     // dangling link leads.
     void ExpectOutsideIntact() const {
-        EXPECT_EQ(ReadAll(path_ + L"\\outside\\a.txt"), "alpha");
-        EXPECT_EQ(ReadAll(path_ + L"\\outside\\b.txt"), "bravo");
-        EXPECT_EQ(ReadAll(path_ + L"\\outside\\deep\\c.txt"), "charlie");
-        EXPECT_TRUE(Exists(path_ + L"\\empty"));
-        EXPECT_TRUE(Names(path_ + L"\\empty").empty());
-        EXPECT_EQ(ReadAll(driveTarget_ + L"\\d.txt"), "delta");
-        EXPECT_EQ(Names(driveTarget_), std::set<std::string>{"d.txt"});
-        EXPECT_FALSE(Exists(path_ + L"\\nowhere"));
+        EXPECT_EQ(ReadAll(At(L"outside\\a.txt")), "alpha");
+        EXPECT_EQ(ReadAll(At(L"outside\\b.txt")), "bravo");
+        EXPECT_EQ(ReadAll(At(L"outside\\deep\\c.txt")), "charlie");
+        EXPECT_TRUE(Exists(At(L"empty")) && Listing(At(L"empty")).empty());
+        EXPECT_EQ(Listing(drive_), std::set<std::string>{"d.txt"});
+        EXPECT_EQ(ReadAll(drive_ + L"\\d.txt"), "delta");
+        EXPECT_FALSE(Exists(At(L"nowhere")));
     }
 
 private:
-    std::wstring At(const std::wstring& folder, const std::wstring& below) const {
-        return path_ + L"\\" + folder + (below.empty() ? L"" : L"\\" + below);
-    }
-
-    std::wstring path_;
-    std::wstring driveTarget_;
+    std::wstring path_, drive_;
 };
-
-#define CLAIM_LINK_SET(set)                                                                        \
-    LinkSet set;                                                                                   \
-    if (!set.Claimed()) {                                                                          \
-        GTEST_SKIP() << "no unused link set: run tests/fixtures/make-links.sh <wineprefix>";       \
-    }                                                                                              \
-    ASSERT_TRUE(set.LinksLive())
 
 // Windows removes a link alone. Wine applies any remove of a Linux link to its target, so
 // there the link must stay, refused with AccessDenied for its path (one of names); a dangling
@@ -239,54 +158,60 @@ void ExpectRemovedOrRefused(F&& operation, const std::wstring& gone, std::set<st
     }
 }
 
-TEST_F(DeleteTreeTest, TreeHoldingLinksLeavesWhatTheyLeadToIntact) {
-    CLAIM_LINK_SET(set);
-    ExpectRemovedOrRefused([&] { FolderSpec(FilePath(set.Tree())).DeleteTree(); }, set.Tree(),
-                           {"out", "up"});
-    set.ExpectOutsideIntact();
-}
-
-TEST_F(DeleteTreeTest, LinkAsTheTreeItselfIsRemovedAsALink) {
-    CLAIM_LINK_SET(set);
-    ExpectRemovedOrRefused([&] { FolderSpec(FilePath(set.Tree(L"sub\\out"))).DeleteTree(); },
-                           set.Tree(L"sub\\out"), {"out"});
-    // Emptying without recursion leaves the links, as it leaves every sub-folder.
-    FolderSpec(FilePath(set.Tree(L"sub"))).DeleteContents(false);
-    EXPECT_FALSE(Exists(set.Tree(L"sub\\x.txt")));
-    EXPECT_TRUE(Exists(set.Tree(L"sub\\up")));
-    set.ExpectOutsideIntact();
-}
-
-// Every kind of link, by every removing operation: the tree around it, its emptying, and the
-// link named as the tree itself.
+// Every kind of link, by every removing operation: the tree around it, its emptying, the link
+// named as the tree itself, and a plain remove.
 TEST_F(DeleteTreeTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
-    CLAIM_LINK_SET(set);
+    const LinkSet set;
+    if (!set.Claimed()) {
+        GTEST_SKIP() << "no unused link set: run tests/fixtures/make-links.sh <wineprefix>";
+    }
+    ASSERT_TRUE(set.LinksLive());
+    // Emptying without recursion leaves the links, as it leaves every sub-folder.
+    FolderSpec(FilePath(set.At(L"tree\\sub"))).DeleteContents(false);
+    EXPECT_FALSE(Exists(set.At(L"tree\\sub\\x.txt")));
+    EXPECT_TRUE(set.LinksLive());
+    enum Operation { Tree, Contents, LinkAsTree, Remove };
     const struct {
-        const wchar_t* kind;
-        int operation; // 0 DeleteTree of the folder, 1 DeleteContents of it, 2 of the link
-    } rows[] = {{L"empty", 0}, {L"full", 1},  {L"file", 0},    {L"drive", 2},
-                {L"drive", 0}, {L"empty", 2}, {L"dangling", 1}};
+        const wchar_t *folder, *link;
+        Operation operation;
+        std::set<std::string> names;
+    } rows[] = {
+        {L"tree\\sub\\out", L"tree\\sub\\out", LinkAsTree, {"out"}},
+        {L"tree", L"tree", Tree, {"out", "up"}},
+        {L"kinds\\empty", L"kinds\\empty", Tree, {"link"}},
+        {L"kinds\\full", L"kinds\\full\\link", Contents, {"link"}},
+        {L"kinds\\file", L"kinds\\file", Tree, {"link"}},
+        {L"kinds\\drive", L"kinds\\drive\\link", LinkAsTree, {"link"}},
+        {L"kinds\\drive", L"kinds\\drive", Tree, {"link"}},
+        {L"kinds\\empty", L"kinds\\empty\\link", LinkAsTree, {"link"}},
+        {L"kinds\\dangling", L"kinds\\dangling\\link", Contents, {"link"}},
+        {L"kinds\\file", L"kinds\\file\\link", Remove, {"link"}},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(Narrow(row.kind) + " " + std::to_string(row.operation));
-        const std::wstring folder = set.Kind(row.kind);
-        const std::wstring link = set.Kind(row.kind, L"link");
-        const bool dangling = std::wstring(row.kind) == L"dangling";
+        SCOPED_TRACE(Narrow(row.link) + " " + std::to_string(row.operation));
+        const FolderSpec folder{FilePath(set.At(row.folder))};
+        const FilePath link(set.At(row.link));
         ExpectRemovedOrRefused(
             [&] {
-                if (row.operation == 1) {
-                    FolderSpec(FilePath(folder)).DeleteContents(true);
-                } else {
-                    FolderSpec(FilePath(row.operation == 0 ? folder : link)).DeleteTree();
+                switch (row.operation) {
+                case Tree:
+                    folder.DeleteTree();
+                    break;
+                case Contents:
+                    folder.DeleteContents(true);
+                    break;
+                case LinkAsTree:
+                    FolderSpec(link).DeleteTree();
+                    break;
+                case Remove:
+                    FileSpec(link).Delete();
+                    break;
                 }
             },
-            row.operation == 1 ? link : (row.operation == 0 ? folder : link), {"link"},
-            dangling ? folder : L"");
+            set.At(row.link), row.names,
+            row.folder == std::wstring(L"kinds\\dangling") ? set.At(row.folder) : L"");
         set.ExpectOutsideIntact();
     }
-    // A plain remove of a link follows the same rule.
-    ExpectRemovedOrRefused([&] { FileSpec(FilePath(set.Kind(L"file", L"link"))).Delete(); },
-                           set.Kind(L"file", L"link"), {"link"});
-    set.ExpectOutsideIntact();
 }
 
 } // namespace
