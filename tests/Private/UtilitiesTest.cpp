@@ -1,9 +1,11 @@
-// The tree and path utilities on real folders: creating and copying trees (attributes,
-// recursion, conflicts, a target inside its source, progress, cancellation), sizes and searches
-// (files in use, links, a tree of 10,000 files), relative paths, unique names, moving within a
-// volume, the process paths; and the ticklers that carry progress.
+// The tree and path utilities on real folders: creating, copying (attributes, recursion,
+// conflicts, progress, cancellation) and moving trees, a target inside its source, sizes and
+// searches (files in use, links, 10,000 files), relative paths, unique names, the process
+// paths; and the ticklers that carry progress.
 #include "Private/FileChannel.h"
 #include "Private/FileSystem_Utilities.h"
+#include "Private/FolderIterator.h"
+#include "Private/FolderSpec.h"
 #include "common/FileSystemTest.h"
 
 #include <algorithm>
@@ -15,57 +17,75 @@ using namespace TalvenTest;
 
 namespace {
 
-// Made by tests/fixtures/util-links.sh: tree\{a.txt, sub\b.txt, sub\up -> .., out -> ..\outside}.
-const std::wstring Links = L"C:\\talven-fixtures\\util-links\\";
+using Strings = std::vector<std::string>;
 
 FileSpec Path(const std::wstring& path) {
     return FileSpec(FilePath(path));
 }
 
+Strings Sorted(Strings names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The names in a folder, by a plain listing.
+std::set<std::string> Listing(const std::wstring& path) {
+    std::set<std::string> names;
+    for (FolderIterator it = FolderSpec(FilePath(path)).NewIterator(); !it.AtEnd(); it.Advance()) {
+        names.insert(Narrow(it.Current().GetName()));
+    }
+    return names;
+}
+
 class UtilitiesTest : public FileSystemTest {
 protected:
-    // Makes each entry in the test's folder: a folder when its content is null, else a file.
-    void Make(std::initializer_list<std::pair<const wchar_t*, const char*>> entries) const {
-        for (const auto& entry : entries) {
-            if (entry.second) {
-                dir.WriteFile(entry.first, entry.second);
+    // Makes each entry in the test's folder: "name=bytes" a file, any other name a folder.
+    void Make(std::initializer_list<std::wstring> entries) const {
+        for (const std::wstring& entry : entries) {
+            const size_t equals = entry.find(L'=');
+            if (equals == std::wstring::npos) {
+                At(entry).CreateFolder();
             } else {
-                At(entry.first).CreateFolder();
+                dir.WriteFile(entry.substr(0, equals), Narrow(entry.substr(equals + 1)));
             }
+        }
+    }
+    std::string Read(const std::wstring& name) const { return ReadAll(dir.Child(name)); }
+    FolderSpec Folder(const std::wstring& name) const { return FolderSpec(At(name).GetPath()); }
+    // top\{a, b, full\{c, deeper\d}, empty, locked\e} with b, d, e and locked read-only.
+    void MakeTree(const std::wstring& top) const {
+        for (const wchar_t* name :
+             {L"", L"\\full", L"\\full\\deeper", L"\\empty", L"\\locked", L"\\a=a", L"\\b=b",
+              L"\\full\\c=c", L"\\full\\deeper\\d=d", L"\\locked\\e=e"}) {
+            Make({top + name});
+        }
+        for (const wchar_t* name : {L"\\b", L"\\full\\deeper\\d", L"\\locked\\e", L"\\locked"}) {
+            Folder(top + name).SetAttributes(AttributeReadOnly);
         }
     }
 };
 
-TEST_F(UtilitiesTest, CreateFolderTreeCreatesMissingLevelsOnlyAndStopsAtAFile) {
-    Make({{L"a", nullptr}, {L"f", "x"}});
+TEST_F(UtilitiesTest, CreateAndCopyFolderTreesWithAttributesRecursionConflictsAndLnkFolders) {
+    Make({L"src", L"src\\sub", L"src\\dir.lnk", L"src\\a.txt=aaa", L"src\\sub\\b.txt=bb",
+          L"src\\dir.lnk\\c.txt=c", L"flat", L"f=x"});
     CreateFolderTree(At(L"a\\b\\c"));
-    EXPECT_TRUE(At(L"a\\b\\c").IsFolder());
     CreateFolderTree(At(L"a\\b\\c")); // again: nothing to do
+    EXPECT_TRUE(At(L"a\\b\\c").IsFolder());
     const FileException e = CatchFileException([&] { CreateFolderTree(At(L"f\\g")); });
     EXPECT_EQ(e.code(), FileException::FileExists.id());
     EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(At(L"f").GetPath()));
-}
 
-TEST_F(UtilitiesTest, CopyFolderAttributesRecursionConflictsAndLnkFolders) {
-    Make({{L"src", nullptr},
-          {L"src\\sub", nullptr},
-          {L"src\\dir.lnk", nullptr},
-          {L"src\\a.txt", "aaa"},
-          {L"src\\sub\\b.txt", "bb"},
-          {L"src\\dir.lnk\\c.txt", "c"},
-          {L"flat", nullptr}});
     At(L"src").SetAttributes(AttributeHidden | AttributeReadOnly | AttributeArchive |
                              AttributeSystem);
     CopyFolder(At(L"deep"), At(L"src"), true, Tickler());
     // Wine keeps no DOS attributes on folders; there this only shows that both agree.
     EXPECT_EQ(At(L"deep").GetAttributes(), At(L"src").GetAttributes());
-    EXPECT_EQ(ReadAll(dir.Child(L"deep\\sub\\b.txt")), "bb");
-    EXPECT_EQ(ReadAll(dir.Child(L"deep\\dir.lnk\\c.txt")), "c"); // a folder, not a shortcut
-
+    EXPECT_EQ(Read(L"deep\\sub\\b.txt"), "bb");
+    EXPECT_EQ(Read(L"deep\\dir.lnk\\c.txt"), "c"); // a folder, not a shortcut
     At(L"flat").SetAttributes(0);
     CopyFolder(At(L"flat"), At(L"src"), false, Tickler());
     EXPECT_EQ(At(L"flat").GetAttributes(), 0u);
-    EXPECT_EQ(ReadAll(dir.Child(L"flat\\a.txt")), "aaa");
+    EXPECT_EQ(Read(L"flat\\a.txt"), "aaa");
     EXPECT_FALSE(Exists(dir.Child(L"flat\\sub")));
     EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"flat"), At(L"src"), true, Tickler()); }),
               FileException::FileExists.id());
@@ -76,45 +96,48 @@ TEST_F(UtilitiesTest, CopyFolderAttributesRecursionConflictsAndLnkFolders) {
     At(L"src").SetAttributes(0);
 }
 
-TEST_F(UtilitiesTest, CopyFolderReportsWithinItsPartAndStopsWhenCancelledLeavingNoTarget) {
-    Make({{L"src", nullptr}, {L"src\\1", "one"}, {L"src\\2", ""}, {L"src\\3", "three"}});
-    RecordingSink sink;
+TEST_F(UtilitiesTest, CopyFolderReportsWithinItsPartAndWhenCancelledLeavesNoTarget) {
+    Make({L"src", L"src\\1=one", L"src\\2=", L"src\\3=three"});
+    RecordingSink sink, cancelling;
     CopyFolder(At(L"dst"), At(L"src"), true, Split(Tickler(&sink), 4)[2]);
     EXPECT_EQ(sink.texts.size(), 3u);
     EXPECT_EQ(std::count(sink.positions.begin(), sink.positions.end(), 0.75), 3);
-    for (double p : sink.positions) {
-        EXPECT_TRUE(p >= 0.5 && p <= 0.75) << p;
-    }
-    RecordingSink cancelling;
+    EXPECT_TRUE(std::all_of(sink.positions.begin(), sink.positions.end(),
+                            [](double p) { return p >= 0.5 && p <= 0.75; }));
     cancelling.cancelAt = 0.0; // at the first report
     const FileException e = CatchFileException(
         [&] { CopyFolder(At(L"gone"), At(L"src"), true, Tickler(&cancelling)); });
     const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());
     EXPECT_EQ(cause ? cause->number() : 0, 1235u); // ERROR_CANCELLED
-    EXPECT_FALSE(Exists(dir.Child(L"gone")));      // what the copy made is removed
+    EXPECT_FALSE(Exists(dir.Child(L"gone")));
+}
+
+TEST_F(UtilitiesTest, MoveWithinAVolumeRenamesAndRefusesExistingTargetsAndItsOwnTree) {
+    Make({L"tree", L"tree\\f.txt=f", L"other.txt=other"});
+    RecordingSink sink;
+    Move(At(L"moved"), At(L"tree"), Tickler(&sink));
+    EXPECT_EQ(Read(L"moved\\f.txt"), "f");
+    EXPECT_FALSE(Exists(dir.Child(L"tree")));
+    EXPECT_EQ(sink.positions, (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(sink.texts, Strings{"copying " + Narrow(At(L"tree").GetPath())});
+    EXPECT_EQ(ErrorCode([&] { Move(At(L"other.txt"), At(L"moved\\f.txt"), Tickler()); }),
+              FileException::FileExists.id());
+    EXPECT_EQ(ErrorCode([&] { Move(At(L"moved\\in"), At(L"moved"), Tickler()); }),
+              FileException::AccessDenied.id());
+    EXPECT_EQ(Read(L"other.txt") + Read(L"moved\\f.txt"), "otherf");
 }
 
 TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
-    Make({{L"s", nullptr},
-          {L"s\\d.txt", nullptr},
-          {L"x", nullptr},
-          {L"x\\bin", nullptr},
-          {L"x\\bin\\bin", nullptr},
-          {L"s\\a.txt", "123"},
-          {L"s\\B.TXT", "12345"},
-          {L"s\\c.log", ""},
-          {L"s\\d.txt\\e.txt", "1234567"}});
+    Make({L"s", L"s\\d.txt", L"x", L"x\\bin", L"x\\bin\\bin", L"s\\a.txt=123", L"s\\B.TXT=12345",
+          L"s\\c.log=", L"s\\d.txt\\e.txt=1234567"});
     EXPECT_EQ(GetFolderSize(At(L"s"), false), 8u);
     EXPECT_EQ(GetFolderSize(At(L"s"), true), 15u);
     // Within one folder the order is the OS's; the sub-folder's results come last.
-    std::vector<std::string> deep = Names(FindFiles(At(L"s"), FilePath("*.txt"), true));
-    ASSERT_EQ(deep.size(), 3u);
-    EXPECT_EQ(deep[2], "e.txt");
-    std::sort(deep.begin(), deep.end());
-    EXPECT_EQ(deep, (std::vector<std::string>{"B.TXT", "a.txt", "e.txt"}));
-    std::vector<std::string> flat = Names(FindFiles(At(L"s"), FilePath("*.txt"), false));
-    std::sort(flat.begin(), flat.end());
-    EXPECT_EQ(flat, (std::vector<std::string>{"B.TXT", "a.txt", "d.txt"}));
+    const Strings deep = Names(FindFiles(At(L"s"), FilePath("*.txt"), true));
+    EXPECT_EQ(deep.back(), "e.txt");
+    EXPECT_EQ(Sorted(deep), (Strings{"B.TXT", "a.txt", "e.txt"}));
+    EXPECT_EQ(Sorted(Names(FindFiles(At(L"s"), FilePath("*.txt"), false))),
+              (Strings{"B.TXT", "a.txt", "d.txt"}));
     const FileSpecList bins = FindFolders(At(L""), FilePath("bin"), true);
     ASSERT_EQ(bins.size(), 1u);
     EXPECT_TRUE(bins[0] == At(L"x\\bin"));
@@ -124,51 +147,42 @@ TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
 // Sizes come from the listing, without opening the files: one held open without sharing and
 // one that another handle is still writing count with their current sizes.
 TEST_F(UtilitiesTest, FolderSizeCountsFilesInUseWithTheirCurrentSize) {
-    Make({{L"s", nullptr}, {L"s\\held", "1234567"}});
+    Make({L"s", L"s\\held=1234567"});
     const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
                                                   nullptr, OPEN_EXISTING, 0, nullptr));
     const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
                                                      GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                                      CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(held.IsValid() && growing.IsValid());
-    const std::string bytes(100, 'g');
     for (std::uint64_t expected : {107u, 207u}) {
         DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(growing.Get(), bytes.data(), 100, &written, nullptr));
+        ASSERT_TRUE(
+            ::WriteFile(growing.Get(), std::string(100, 'g').data(), 100, &written, nullptr));
         EXPECT_EQ(GetFolderSize(At(L"s"), true), expected);
     }
 }
 
-TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinkedFolders) {
-    const FileSpec tree = Path(Links + L"tree");
+// tests/fixtures/util-links.sh makes tree\{a.txt, sub\b.txt, sub\up -> .., out -> outside}.
+// A target inside its source is also seen through that link, and through S:, a second drive
+// letter for C:\talven-fixtures\second-drive (tests/fixtures/setup-drives.sh).
+TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSource) {
+    const std::wstring links = L"C:\\talven-fixtures\\util-links\\";
+    const FileSpec tree = Path(links + L"tree");
     if (!tree.IsPresent()) {
         GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
     }
     EXPECT_EQ(GetFolderSize(tree, true), 8u); // without out's 7 bytes; up would loop
-    std::vector<std::string> files = Names(FindFiles(tree, FilePath("*"), true));
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"a.txt", "b.txt"}));
-    EXPECT_EQ(Names(FindFolders(tree, FilePath("up"), true)), (std::vector<std::string>{"up"}));
+    EXPECT_EQ(Sorted(Names(FindFiles(tree, FilePath("*"), true))), (Strings{"a.txt", "b.txt"}));
+    EXPECT_EQ(Names(FindFolders(tree, FilePath("up"), true)), Strings{"up"});
     EXPECT_TRUE(FindFolders(tree, FilePath("o.txt"), true).empty());
     CopyFolder(At(L"copy"), tree, true, Tickler());
-    EXPECT_EQ(ReadAll(dir.Child(L"copy\\sub\\b.txt")), "bbbbb");
-    EXPECT_FALSE(Exists(dir.Child(L"copy\\out")));
-    EXPECT_FALSE(Exists(dir.Child(L"copy\\sub\\up")));
-}
-
-// The same target inside its source, reached another way: through a linked folder (the
-// fixture's out -> outside), and through S:, a second drive letter for the folder
-// C:\talven-fixtures\second-drive (tests/fixtures/setup-drives.sh).
-TEST_F(UtilitiesTest, TargetInsideItsSourceIsSeenThroughLinksAndOtherDriveLetters) {
-    if (!Exists(Links + L"outside")) {
-        GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
-    }
-    EXPECT_EQ(ErrorCode([&] {
-                  CopyFolder(Path(Links + L"tree\\out\\copy"), Path(Links + L"outside"), true,
-                             Tickler());
-              }),
-              FileException::AccessDenied.id());
-    EXPECT_FALSE(Exists(Links + L"outside\\copy"));
+    EXPECT_EQ(Read(L"copy\\sub\\b.txt"), "bbbbb");
+    EXPECT_FALSE(Exists(dir.Child(L"copy\\out")) || Exists(dir.Child(L"copy\\sub\\up")));
+    const FileSpec outside = Path(links + L"outside");
+    EXPECT_EQ(
+        ErrorCode([&] { CopyFolder(Path(links + L"tree\\out\\in"), outside, true, Tickler()); }),
+        FileException::AccessDenied.id());
+    EXPECT_FALSE(Exists(links + L"outside\\in"));
     if (!DriveUsable(L"S:\\")) {
         GTEST_SKIP() << "no drive S: (tests/fixtures/setup-drives.sh)";
     }
@@ -185,77 +199,49 @@ TEST_F(UtilitiesTest, TargetInsideItsSourceIsSeenThroughLinksAndOtherDriveLetter
 }
 
 // Between volumes (the optical drive T: of setup-drives.sh, the tmpfs drive Q:) there is none.
-TEST_F(UtilitiesTest, RelativePaths) {
+TEST_F(UtilitiesTest, RelativePathsAndUniqueNames) {
     const struct {
         const wchar_t *target, *base;
         const char* expected;
-    } rows[] = {
-        {L"C:\\a\\c\\d", L"C:\\a\\b", "./../c/d"},
-        {L"C:\\a\\b", L"C:\\a\\b", "."},
-        {L"C:\\a\\b", L"C:\\", "./a/b"},
-        {L"C:\\", L"C:\\a\\b", "./../.."},
-        {L"C:\\A\\x", L"c:\\a", "./x"},
-        {L"C:\\a", nullptr, ""},
-        {L"T:\\", L"C:\\", ""},
-        {L"C:\\x", L"T:\\", ""},
-        {L"Q:\\", L"C:\\", ""},
-        {L"C:\\x", L"Q:\\", ""},
-    };
+    } rows[] = {{L"C:\\a\\c\\d", L"C:\\a\\b", "./../c/d"},
+                {L"C:\\a\\b", L"C:\\a\\b", "."},
+                {L"C:\\a\\b", L"C:\\", "./a/b"},
+                {L"C:\\", L"C:\\a\\b", "./../.."},
+                {L"C:\\A\\x", L"c:\\a", "./x"},
+                {L"C:\\a", nullptr, ""},
+                {L"T:\\", L"C:\\", ""},
+                {L"C:\\x", L"T:\\", ""},
+                {L"Q:\\", L"C:\\", ""},
+                {L"C:\\x", L"Q:\\", ""}};
     for (const auto& row : rows) {
         SCOPED_TRACE(Narrow(FilePath(row.target)));
-        const std::wstring other = row.target[0] == L'C' ? L"C:\\" : row.target;
-        if (!DriveUsable(other.c_str()) || (row.base && !DriveUsable(row.base))) {
-            continue; // a second drive of the fixtures is missing
+        if (DriveUsable(row.target[0] == L'C' ? L"C:\\" : row.target) &&
+            (!row.base || DriveUsable(row.base))) { // else a drive of the fixtures is missing
+            const FileSpec base = row.base ? Path(row.base) : FileSpec();
+            EXPECT_EQ(Narrow(GetRelativePath(Path(row.target), base)), row.expected);
         }
-        const FileSpec base = row.base ? Path(row.base) : FileSpec();
-        EXPECT_EQ(Narrow(GetRelativePath(Path(row.target), base)), row.expected);
     }
-}
-
-TEST_F(UtilitiesTest, MakeUniqueChildNumbersFromOne) {
     const struct {
-        const char *templ, *extension;
-        std::vector<std::string> names;
-    } rows[] = {
-        {"log", "txt", {"log.txt", "log1.txt", "log2.txt"}},
-        {"a*b", ".txt", {"a1b.txt", "a2b.txt"}},
-        {"plain", "", {"plain", "plain1"}},
-    };
-    for (const auto& row : rows) {
-        for (const std::string& expected : row.names) {
-            const FileSpec child =
-                MakeUniqueChild(At(L""), FilePath(row.templ), FilePath(row.extension));
-            ASSERT_EQ(Narrow(child.GetName()), expected);
-            dir.WriteFile(TextConvert::Utf8ToWide(child.GetName().GetBytes()), "");
-        }
+        const char *templ, *extension, *name;
+    } names[] = {{"log", "txt", "log.txt"},  {"log", "txt", "log1.txt"}, {"log", "txt", "log2.txt"},
+                 {"a*b", ".txt", "a1b.txt"}, {"a*b", ".txt", "a2b.txt"}, {"plain", "", "plain"},
+                 {"plain", "", "plain1"}};
+    for (const auto& row : names) {
+        const FileSpec child =
+            MakeUniqueChild(At(L""), FilePath(row.templ), FilePath(row.extension));
+        ASSERT_EQ(Narrow(child.GetName()), row.name);
+        dir.WriteFile(TextConvert::Utf8ToWide(child.GetName().GetBytes()), "");
     }
-}
-
-TEST_F(UtilitiesTest, MoveWithinAVolumeRenamesAndRefusesExistingTargetsAndItsOwnTree) {
-    Make({{L"tree", nullptr}, {L"tree\\f.txt", "f"}, {L"other.txt", "other"}});
-    RecordingSink sink;
-    Move(At(L"moved"), At(L"tree"), Tickler(&sink));
-    EXPECT_EQ(ReadAll(dir.Child(L"moved\\f.txt")), "f");
-    EXPECT_FALSE(Exists(dir.Child(L"tree")));
-    EXPECT_EQ(sink.positions, (std::vector<double>{0.0, 1.0}));
-    EXPECT_EQ(sink.texts, (std::vector<std::string>{"copying " + Narrow(At(L"tree").GetPath())}));
-    EXPECT_EQ(ErrorCode([&] { Move(At(L"other.txt"), At(L"moved\\f.txt"), Tickler()); }),
-              FileException::FileExists.id());
-    EXPECT_EQ(ReadAll(dir.Child(L"other.txt")), "other");
-    EXPECT_EQ(ErrorCode([&] { Move(At(L"moved\\in"), At(L"moved"), Tickler()); }),
-              FileException::AccessDenied.id());
-    EXPECT_EQ(ReadAll(dir.Child(L"moved\\f.txt")), "f");
 }
 
 TEST_F(UtilitiesTest, ProcessPathsAndModuleSiblings) {
-    const FileSpec exe = GetApplicationFile();
+    const FileSpec exe = GetApplicationFile(), before = GetCurrentFolder();
     EXPECT_TRUE(exe.IsFile());
     EXPECT_TRUE(GetModuleFile() == exe); // the library is linked into the test program
     EXPECT_TRUE(GetModuleSiblingFolder(FilePath("lang")).IsFolder());
     EXPECT_EQ(ErrorCode([] { GetModuleSiblingFile(FilePath("lang")); }),
               FileException::AccessDenied.id());
     EXPECT_FALSE(GetModuleSiblingFile(FilePath("absent.txt")).IsPresent());
-    const FileSpec before = GetCurrentFolder();
     SetCurrentFolder(At(L""));
     EXPECT_TRUE(GetCurrentFolder() == At(L""));
     EXPECT_TRUE(FileSpec(FilePath("rel.txt")) == At(L"rel.txt"));
@@ -263,7 +249,7 @@ TEST_F(UtilitiesTest, ProcessPathsAndModuleSiblings) {
     EXPECT_NE(ErrorCode([&] { SetCurrentFolder(At(L"missing")); }), 0);
 }
 
-// Made from the Linux side by tests/fixtures/util-large-tree.sh (Wine creates files at about
+// tests/fixtures/util-large-tree.sh makes it from the Linux side (Wine creates files at about
 // 1 ms each): d00..d99 holding f000.dat..f099.dat, file k = folder * 100 + file of k % 37 bytes.
 TEST_F(UtilitiesTest, LargeTreeCountsAndSizesAreExact) {
     const std::wstring base = L"C:\\talven-fixtures\\util-large-tree\\";
@@ -276,21 +262,146 @@ TEST_F(UtilitiesTest, LargeTreeCountsAndSizesAreExact) {
     }
     const FileSpec tree = Path(base + L"tree");
     const FileSpecList files = FindFiles(tree, FilePath("*.dat"), true);
-    EXPECT_EQ(files.size(), 10000u);
     std::set<std::string> unique;
     for (const FileSpec& file : files) {
-        const std::string path = Narrow(file.GetPath());
-        unique.insert(path.substr(path.size() - 12)); // "dNN\fNNN.dat"
+        unique.insert(Narrow(file.GetPath()));
     }
+    EXPECT_EQ(files.size(), 10000u);
     EXPECT_EQ(unique.size(), 10000u);
     EXPECT_EQ(GetFolderSize(tree, true), expectedSize);
     EXPECT_EQ(GetFolderSize(tree, false), 0u);
     EXPECT_EQ(FindFolders(tree, FilePath("d*"), false).size(), 100u);
 }
 
+// --- Removing trees --------------------------------------------------------------------
+
+TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsAndSubFoldersOnlyWhenAsked) {
+    MakeTree(L"top");
+    Folder(L"top").DeleteContents(false);
+    EXPECT_EQ(Listing(dir.Child(L"top")), (std::set<std::string>{"empty", "full", "locked"}));
+    EXPECT_EQ(Listing(dir.Child(L"top\\full")), (std::set<std::string>{"c", "deeper"}));
+    EXPECT_EQ(Listing(dir.Child(L"top\\locked")), std::set<std::string>{"e"});
+    Folder(L"top").DeleteContents(true);
+    EXPECT_TRUE(Listing(dir.Child(L"top")).empty());
+    MakeTree(L"whole");
+    Folder(L"whole").SetAttributes(AttributeReadOnly);
+    Folder(L"whole").DeleteTree();
+    EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"top"});
+    // A missing folder is quiet; emptying must find it, like a listing; a file is refused.
+    EXPECT_NO_THROW(Folder(L"missing").DeleteTree());
+    EXPECT_NO_THROW(Folder(L"missing\\below").DeleteTree());
+    CatchFileException([&] { Folder(L"missing").DeleteContents(true); });
+    Make({L"file=x"});
+    CatchFileException([&] { Folder(L"file").DeleteTree(); });
+    EXPECT_TRUE(Exists(dir.Child(L"file")));
+}
+
+TEST_F(UtilitiesTest, RemovingTheFolderGoesLastAndTheFirstFailureStops) {
+    MakeTree(L"top");
+    const auto removeHolding = [&](const std::wstring& name, DWORD flags, DWORD share) {
+        const Win32Res::FileHandle held(::CreateFileW(dir.Child(name).c_str(), GENERIC_READ, share,
+                                                      nullptr, OPEN_EXISTING, flags, nullptr));
+        EXPECT_TRUE(held.IsValid());
+        return CatchFileException([&] { Folder(L"top").DeleteTree(); });
+    };
+    // A handle that refuses deletion of the folder alone: the contents must be gone first.
+    FileException e =
+        removeHolding(L"top", FILE_FLAG_BACKUP_SEMANTICS, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(dir.Child(L"top")));
+    EXPECT_TRUE(Listing(dir.Child(L"top")).empty());
+    Make({L"top\\busy", L"top\\busy\\held=h"});
+    e = removeHolding(L"top\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0);
+    EXPECT_EQ(e.code(), FileException::AccessDenied.id());
+    EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(dir.Child(L"top\\busy\\held")));
+    EXPECT_EQ(Listing(dir.Child(L"top")), std::set<std::string>{"busy"});
+    Folder(L"top").DeleteTree();
+    EXPECT_FALSE(Exists(dir.Child(L"top")));
+}
+
+// A set of tests/fixtures/make-links.sh, claimed by renaming so that each run uses up its own:
+// outside\{a.txt, b.txt, deep\c.txt}, empty\, tree\{file.txt, sub\x.txt, sub\out -> outside,
+// sub\up -> tree}, and kinds\<kind>\{f.txt, link} for links to an empty folder, a full one, a
+// file, nothing, and second-drive\links\set-<n> (shown as S:). Every kind of link, by every
+// removing operation: the tree around it, its emptying, the link itself, a plain remove.
+TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
+    const std::wstring base = L"C:\\talven-fixtures\\";
+    std::wstring set, drive;
+    for (int n = 1; n <= 64 && set.empty(); ++n) {
+        const std::wstring claimed = base + L"links\\claimed-" + std::to_wstring(n) + L"-" +
+                                     std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                     std::to_wstring(::GetTickCount());
+        if (::MoveFileW((base + L"links\\set-" + std::to_wstring(n)).c_str(), claimed.c_str())) {
+            set = claimed;
+            drive = base + L"second-drive\\links\\set-" + std::to_wstring(n);
+        }
+    }
+    if (set.empty()) {
+        GTEST_SKIP() << "no unused link set: run tests/fixtures/make-links.sh <wineprefix>";
+    }
+    const auto at = [&](const std::wstring& below) { return set + L"\\" + below; };
+    // The data the links lead to is all there, unchanged, and nothing appeared where the
+    // dangling link leads.
+    const auto expectOutsideIntact = [&] {
+        EXPECT_EQ(ReadAll(at(L"outside\\a.txt")) + ReadAll(at(L"outside\\b.txt")) +
+                      ReadAll(at(L"outside\\deep\\c.txt")) + ReadAll(drive + L"\\d.txt"),
+                  "alphabravocharliedelta");
+        EXPECT_TRUE(Listing(at(L"empty")).empty());
+        EXPECT_EQ(Listing(drive), std::set<std::string>{"d.txt"});
+        EXPECT_FALSE(Exists(at(L"nowhere")));
+    };
+    // The links lead where they should: otherwise the test would prove nothing.
+    for (const wchar_t* link : {L"tree\\sub\\out", L"tree\\sub\\up"}) {
+        const DWORD linkedFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        ASSERT_EQ(::GetFileAttributesW(at(link).c_str()) & linkedFolder, linkedFolder);
+    }
+    ASSERT_EQ(ReadAll(at(L"tree\\sub\\out\\a.txt")) + ReadAll(at(L"tree\\sub\\up\\file.txt")) +
+                  ReadAll(at(L"kinds\\file\\link")) + ReadAll(at(L"kinds\\drive\\link\\d.txt")),
+              "alphafilealphadelta");
+    // Emptying without recursion leaves the links, as it leaves every sub-folder.
+    FolderSpec(FilePath(at(L"tree\\sub"))).DeleteContents(false);
+    EXPECT_EQ(Listing(at(L"tree\\sub")), (std::set<std::string>{"out", "up"}));
+    // Windows removes a link alone. Wine applies any remove of a Linux link to its target, so
+    // there the link must stay, refused with AccessDenied for its path; a dangling link Wine
+    // does not even list, so its folder stays behind, not empty.
+    const struct {
+        const wchar_t* path;
+        char operation; // T: DeleteTree of path, C: DeleteContents of its folder, R: Delete
+    } rows[] = {{L"tree\\sub\\out", 'T'},        {L"tree", 'T'},
+                {L"kinds\\empty", 'T'},          {L"kinds\\full\\link", 'C'},
+                {L"kinds\\file", 'T'},           {L"kinds\\drive\\link", 'T'},
+                {L"kinds\\drive", 'T'},          {L"kinds\\empty\\link", 'T'},
+                {L"kinds\\dangling\\link", 'C'}, {L"kinds\\file\\link", 'R'}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.path) + " " + row.operation);
+        const std::wstring path = at(row.path), folder = path.substr(0, path.rfind(L'\\'));
+        const bool dangling = folder == at(L"kinds\\dangling");
+        try {
+            if (row.operation == 'C') {
+                FolderSpec(FilePath(folder)).DeleteContents(true);
+            } else if (row.operation == 'R') {
+                FileSpec(FilePath(path)).Delete();
+            } else {
+                FolderSpec(FilePath(path)).DeleteTree();
+            }
+            EXPECT_FALSE(UnderWine() && !dangling) << "a link was removed under Wine";
+            EXPECT_FALSE(Exists(path));
+        } catch (const FileException& e) {
+            EXPECT_TRUE(UnderWine()) << e.what();
+            const std::string where = TextConvert::Chars(e.path());
+            const std::string name = where.substr(where.rfind('\\') + 1);
+            EXPECT_EQ(e.code(), dangling ? FileException::FolderNotEmpty.id()
+                                         : FileException::AccessDenied.id());
+            EXPECT_TRUE(dangling ? where == Narrow(folder)
+                                 : name == "out" || name == "up" || name == "link")
+                << where;
+        }
+        expectOutsideIntact();
+    }
+}
+
 // --- Ticklers ----------------------------------------------------------------------------
 
-TEST(Tickler, SilentWithoutSinkAndMapsFractionsIntoItsRangeUnclamped) {
+TEST(Tickler, MapsFractionsUnclampedSharesItsSinkAndIsSilentWithoutOne) {
     const Tickler silent;
     const TalvenText caption("copying %0");
     silent.Tickle(0.5);
@@ -302,29 +413,13 @@ TEST(Tickler, SilentWithoutSinkAndMapsFractionsIntoItsRangeUnclamped) {
     EXPECT_FALSE(silent.IsCancelled());
     EXPECT_EQ(silent.GetStepCount(), 0u);
     EXPECT_EQ(Split(silent, 2).at(1).GetImpl(), nullptr);
-    const struct {
-        double offset, scale, fraction, expected;
-    } rows[] = {{0.0, 1.0, 0.25, 0.25},  {0.5, 0.25, 0.0, 0.5}, {0.5, 0.25, 1.0, 0.75},
-                {0.5, 0.25, 0.5, 0.625}, {0.5, 0.25, 2.0, 1.0}, {0.5, 0.25, -1.0, 0.25}};
-    for (const auto& row : rows) {
-        RecordingSink sink;
-        Tickler(&sink, row.offset, row.scale).Tickle(row.fraction);
-        EXPECT_EQ(sink.positions, std::vector<double>{row.expected})
-            << row.offset << " + " << row.scale << " * " << row.fraction;
-    }
-}
-
-TEST(Tickler, CopiesShareTheSinkItsStepsAndItsAnswers) {
     RecordingSink sink;
-    const Tickler tickler(&sink, 0.5, 0.5);
-    {
-        Tickler copy = tickler; // destroying a copy must leave the sink alone
-        copy.SetOffset(0.0);
-        copy.SetScale(0.25);
-        copy.Tickle(1.0);
+    const Tickler tickler(&sink, 0.5, 0.25);
+    for (double fraction : {0.0, 1.0, 0.5, 2.0, -1.0}) {
+        tickler.Tickle(fraction);
     }
-    tickler.Tickle(1.0);
-    EXPECT_EQ(sink.positions, (std::vector<double>{0.25, 1.0}));
+    Tickler(tickler).Tickle(0.0); // destroying a copy must leave the sink alone
+    EXPECT_EQ(sink.positions, (std::vector<double>{0.5, 0.75, 0.625, 1.0, 0.25, 0.5}));
     tickler.SetStep(5);
     tickler.SetStepCount(3); // restarts at step 1
     EXPECT_EQ(sink.GetStep(), 1u);
@@ -347,53 +442,44 @@ TEST(Tickler, SplitTilesTheRangeByCountAndByWeight) {
     const struct {
         std::vector<Tickler> parts;
         Ranges expected;
-    } rows[] = {
-        {quarters, {{0.0, 0.25}, {0.25, 0.25}, {0.5, 0.25}, {0.75, 0.25}}},
-        {Split(quarters[2], 2), {{0.5, 0.125}, {0.625, 0.125}}},
-        {Split(whole, 0), {}},
-        {Split(whole, std::vector<double>{1.0, 3.0}), {{0.0, 0.25}, {0.25, 0.75}}},
-        {Split(Tickler(&sink, 0.5, 0.5), std::vector<double>{2.0, 0.0, 2.0}),
-         {{0.5, 0.25}, {0.75, 0.0}, {0.75, 0.25}}},
-    };
+    } rows[] = {{quarters, {{0.0, 0.25}, {0.25, 0.25}, {0.5, 0.25}, {0.75, 0.25}}},
+                {Split(quarters[2], 2), {{0.5, 0.125}, {0.625, 0.125}}},
+                {Split(whole, 0), {}},
+                {Split(whole, std::vector<double>{1.0, 3.0}), {{0.0, 0.25}, {0.25, 0.75}}},
+                {Split(Tickler(&sink, 0.5, 0.5), std::vector<double>{2.0, 0.0, 2.0}),
+                 {{0.5, 0.25}, {0.75, 0.0}, {0.75, 0.25}}}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(&row - rows);
         Ranges ranges;
         for (const Tickler& part : row.parts) {
             EXPECT_EQ(part.GetImpl(), &sink);
             ranges.emplace_back(part.GetOffset(), part.GetScale());
         }
-        EXPECT_EQ(ranges, row.expected);
+        EXPECT_EQ(ranges, row.expected) << "row " << &row - rows;
     }
-    // A sub-operation that reports its own 0..1 lands in its part of the sink's range.
-    Split(quarters[2], 2)[1].Tickle(1.0);
+    Split(quarters[2], 2)[1].Tickle(1.0); // a part's own 0..1 lands in its part of the range
     EXPECT_EQ(sink.positions, std::vector<double>{0.75});
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    const std::vector<std::vector<double>> unusable = {{},    {0.0, 0.0}, {-1.0}, {1.0, -2.0},
-                                                       {nan}, {1.0, nan}, {inf},  {1.0, inf}};
-    for (const std::vector<double>& weights : unusable) {
-        EXPECT_TRUE(Split(whole, weights).empty()) << "case " << &weights - unusable.data();
+    for (const std::vector<double>& weights : std::vector<std::vector<double>>{
+             {}, {0.0, 0.0}, {-1.0}, {1.0, -2.0}, {nan}, {1.0, nan}, {inf}, {1.0, inf}}) {
+        EXPECT_TRUE(Split(whole, weights).empty()) << weights.size() << " weights";
     }
 }
 
 TEST(TickleCounter, ReportsEveryIntervalUpToTotalAndRefusesIntervalZero) {
-    RecordingSink sink;
+    RecordingSink sink, sub, none;
     TickleCounter counter(Tickler(&sink), 10, 3);
+    TickleCounter each(Tickler(&sub, 0.5, 0.5), 2, 1); // reaches the end exactly
+    TickleCounter empty(Tickler(&none), 0, 1);         // never divides by zero
     std::vector<size_t> reportsAfter;
     for (int i = 1; i <= 12; ++i) {
         counter.Increment();
+        each.Increment();
+        empty.Increment();
         reportsAfter.push_back(sink.positions.size());
     }
     EXPECT_EQ(reportsAfter, (std::vector<size_t>{0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 3}));
     EXPECT_EQ(sink.positions, (std::vector<double>{0.3, 0.6, 0.9}));
-    // Interval 1 reaches the end exactly through a sub-range; a total of 0 never divides.
-    RecordingSink sub, none;
-    TickleCounter each(Tickler(&sub, 0.5, 0.5), 2, 1);
-    TickleCounter empty(Tickler(&none), 0, 1);
-    for (int i = 0; i < 3; ++i) {
-        each.Increment();
-        empty.Increment();
-    }
     EXPECT_EQ(sub.positions, (std::vector<double>{0.75, 1.0}));
     EXPECT_TRUE(none.positions.empty());
     try {

@@ -22,53 +22,45 @@ const struct {
 
 using CopyFileTest = FileSystemTest;
 
-DWORD CallRoutine(CopyProgressContext& context, std::int64_t total, std::int64_t done, DWORD reason,
-                  DWORD stream = 1) {
-    LARGE_INTEGER t, d, zero;
-    t.QuadPart = total;
-    d.QuadPart = done;
-    zero.QuadPart = 0;
-    return CopyProgressRoutine(t, d, zero, zero, stream, reason, nullptr, nullptr, &context);
-}
-
-// Wine's CopyFileExW never calls the routine, so it is tested by calling it.
+// Wine's CopyFileExW never calls the progress routine, so it is tested by calling it.
 TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
-    RecordingSink sink;
-    const Tickler part(&sink, 0.5, 0.25); // a part a caller made with Split
-    CopyProgressContext context;
+    RecordingSink sink, failing;
+    const Tickler part(&sink, 0.5, 0.25), failingTickler(&failing), silent;
+    CopyProgressContext context, quiet;
     context.tickler = &part;
     context.source = FilePath("C:\\data\\src.bin");
-    const struct {
-        std::int64_t total, done;
-        DWORD reason, stream;
-    } calls[] = {{4096, 0, CALLBACK_STREAM_SWITCH, 1},
-                 {4096, 1024, CALLBACK_CHUNK_FINISHED, 1},
-                 {4096, 0, CALLBACK_STREAM_SWITCH, 2},
-                 {4096, 4096, CALLBACK_CHUNK_FINISHED, 1},
-                 {0, 0, CALLBACK_STREAM_SWITCH, 1}}; // an empty file
-    for (const auto& call : calls) {
-        EXPECT_EQ(CallRoutine(context, call.total, call.done, call.reason, call.stream),
-                  DWORD(PROGRESS_CONTINUE));
+    quiet.tickler = &silent;
+    const auto call = [&](std::int64_t total, std::int64_t done, DWORD reason, DWORD stream) {
+        LARGE_INTEGER t, d, zero;
+        t.QuadPart = total;
+        d.QuadPart = done;
+        zero.QuadPart = 0;
+        return CopyProgressRoutine(t, d, zero, zero, stream, reason, nullptr, nullptr, &context);
+    };
+    const DWORD start = CALLBACK_STREAM_SWITCH, chunk = CALLBACK_CHUNK_FINISHED;
+    // Each stream's start, chunks, another stream's start, and an empty file's only call.
+    for (const auto& c : std::vector<std::vector<std::int64_t>>{{4096, 0, start, 1},
+                                                                {4096, 1024, chunk, 1},
+                                                                {4096, 0, start, 2},
+                                                                {4096, 4096, chunk, 1},
+                                                                {0, 0, start, 1}}) {
+        EXPECT_EQ(call(c[0], c[1], DWORD(c[2]), DWORD(c[3])), DWORD(PROGRESS_CONTINUE));
     }
     // Preparation (0.0) at the first stream's start only, then a fraction on every call.
     EXPECT_EQ(sink.positions, (std::vector<double>{0.5, 0.5, 0.5625, 0.5, 0.75, 0.5, 0.75}));
     EXPECT_EQ(sink.texts, std::vector<std::string>(2, "copying C:\\data\\src.bin"));
     EXPECT_TRUE(context.called);
     sink.cancelAt = 0.625;
-    EXPECT_EQ(CallRoutine(context, 100, 49, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CONTINUE));
-    EXPECT_EQ(CallRoutine(context, 100, 50, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CANCEL));
+    EXPECT_EQ(call(100, 49, chunk, 1), DWORD(PROGRESS_CONTINUE));
+    EXPECT_EQ(call(100, 50, chunk, 1), DWORD(PROGRESS_CANCEL));
     EXPECT_FALSE(context.failure);
-
     // A sink's exception must not unwind through the OS: it is kept and the copy cancelled.
-    RecordingSink failing;
     failing.failOnProgress = true;
-    const Tickler failingTickler(&failing), silent;
     context.tickler = &failingTickler;
-    EXPECT_EQ(CallRoutine(context, 100, 10, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CANCEL));
+    EXPECT_EQ(call(100, 10, chunk, 1), DWORD(PROGRESS_CANCEL));
     EXPECT_TRUE(context.failure);
-    CopyProgressContext quiet;
-    quiet.tickler = &silent;
-    EXPECT_EQ(CallRoutine(quiet, 100, 100, CALLBACK_CHUNK_FINISHED), DWORD(PROGRESS_CONTINUE));
+    context = quiet;
+    EXPECT_EQ(call(100, 100, chunk, 1), DWORD(PROGRESS_CONTINUE));
 }
 
 TEST_F(CopyFileTest, CopiesDataAndDateOnBothPathsAndRefusesAnExistingTarget) {
@@ -85,8 +77,8 @@ TEST_F(CopyFileTest, CopiesDataAndDateOnBothPathsAndRefusesAnExistingTarget) {
         EXPECT_NEAR(double(At(target).GetModificationDate().GetUtcTicks()),
                     double(At(L"src.bin").GetModificationDate().GetUtcTicks()), 1.0);
         ASSERT_FALSE(sink.positions.empty());
-        EXPECT_EQ(sink.positions.front(), 0.0);
-        EXPECT_EQ(sink.positions.back(), 1.0);
+        EXPECT_EQ(std::make_pair(sink.positions.front(), sink.positions.back()),
+                  std::make_pair(0.0, 1.0));
         EXPECT_EQ(sink.texts,
                   std::vector<std::string>{"copying " + Narrow(At(L"src.bin").GetPath())});
         if (path.copy == &CopyFileByChannel) {
@@ -132,53 +124,38 @@ TEST_F(CopyFileTest, CancelledOrFailingCopyRemovesItsTarget) {
     }
 }
 
-// --- The private temporary folder --------------------------------------------------------
-// It lives in the shared user temporary folder: these tests remove only what they made.
-
-class TempFolderTest : public FileSystemTest {
-protected:
-    void SetUp() override { FileSystem_Win32::Install(); }
-    void TearDown() override { FileSystem_Win32::Uninstall(); }
-    static std::wstring UserTemp() {
-        wchar_t buffer[MAX_PATH + 1] = {};
-        ::GetTempPathW(MAX_PATH + 1, buffer);
-        return buffer;
-    }
-};
-
-TEST_F(TempFolderTest, OneFolderPerProcessMadeAnewAndNumberedWhenTheNameIsTaken) {
+// The private temporary folder lives in the shared user temporary folder: this test removes
+// only what it made. One folder per process, made anew when it vanished and numbered when
+// "Talven.tmp" is taken; Uninstall removes it with read-only content, never reports a folder it
+// cannot remove, and a later Install starts the library again.
+TEST_F(CopyFileTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
     const FolderSpec first = GetTempFolder();
-    EXPECT_TRUE(first.IsFolder());
-    EXPECT_TRUE(GetTempFolder() == first);
-    EXPECT_TRUE(first.ParentFolder() == FileSpec(FilePath(UserTemp())));
+    EXPECT_TRUE(first.IsFolder() && GetTempFolder() == first);
+    EXPECT_TRUE(first.ParentFolder() == FileSpec(FilePath(temp)));
     first.DeleteTree();
     // Wine gives the inode as the folder's file index, and Linux hands a freed inode out again
     // at once: a folder made in between takes it, so that "Talven.tmp" is a new folder here too.
     const TestFolder spacer;
-    const std::wstring plain = UserTemp() + L"Talven.tmp";
+    const std::wstring plain = std::wstring(temp) + L"Talven.tmp";
     const bool made = ::CreateDirectoryW(plain.c_str(), nullptr);
     const FileSpec expected =
         MakeUniqueChild(first.ParentFolder(), FilePath("Talven"), FilePath("tmp"));
     const FolderSpec second = GetTempFolder();
-    EXPECT_TRUE(second.IsFolder());
-    EXPECT_TRUE(second == expected);
+    EXPECT_TRUE(second.IsFolder() && second == expected);
     EXPECT_TRUE(std::regex_match(Narrow(second.GetName()), std::regex("Talven[1-9][0-9]*\\.tmp")))
         << Narrow(second.GetName());
     if (made) {
         ::RemoveDirectoryW(plain.c_str());
     }
-}
-
-// Uninstall removes the folder with its read-only content, never reports a folder it cannot
-// remove, and a later Install starts the library again.
-TEST_F(TempFolderTest, UninstallRemovesTheFolderAndInstallStartsAgain) {
     for (const bool hold : {false, true}) {
         SCOPED_TRACE(hold);
-        const FolderSpec temp = GetTempFolder();
-        const std::wstring path = TextConvert::Utf8ToWide(temp.GetPath().GetBytes());
+        const FolderSpec folder = GetTempFolder();
+        const std::wstring path = TextConvert::Utf8ToWide(folder.GetPath().GetBytes());
         if (!hold) { // a read-only file, which the test could not remove if Uninstall failed
-            temp.MakeChild(FilePath("sub")).CreateFolder();
-            const FileSpec file = temp.MakeChild(FilePath("sub\\f.txt"));
+            folder.MakeChild(FilePath("sub")).CreateFolder();
+            const FileSpec file = folder.MakeChild(FilePath("sub\\f.txt"));
             FileSpec_Impl(file).GetImpl()->Create();
             file.SetAttributes(AttributeReadOnly);
         }
@@ -197,9 +174,9 @@ TEST_F(TempFolderTest, UninstallRemovesTheFolderAndInstallStartsAgain) {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
         FileSystem_Win32::Install();
-        EXPECT_TRUE(FileSystem_Win32::IsStarted());
-        EXPECT_TRUE(GetTempFolder().IsFolder());
+        EXPECT_TRUE(FileSystem_Win32::IsStarted() && GetTempFolder().IsFolder());
     }
+    FileSystem_Win32::Uninstall(); // the folder goes with the test
 }
 
 } // namespace
