@@ -6,11 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 TEST(ClassFactoryUnregisteredTest, EveryPathRaisesTheInternalErrorBeforeRegistration) {
-    const std::function<void()> actions[] = {
+    void (*const actions[])() = {
         [] { FileSpec spec(FilePath(L"C:\\dir\\file.txt")); },
         [] { FileSpec spec{FilePath()}; }, // the registration is checked before the empty path
         [] { FileSystem::ClassFactory_IF::NewFileSpec(FilePath()); },

@@ -1,15 +1,18 @@
 // The tree and path utilities on real folders: creating, copying (attributes, recursion,
 // conflicts, progress, cancellation) and moving trees, a target inside its source, sizes and
 // searches (files in use, links, 10,000 files), relative paths, unique names, the process
-// paths; and the ticklers that carry progress.
+// paths, the private temporary folder, removing trees (links of every kind); and ticklers.
 #include "Private/FileChannel.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderIterator.h"
 #include "Private/FolderSpec.h"
+#include "Private/Windows/FileSystem_Win32_API.h"
 #include "common/FileSystemTest.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <limits>
+#include <regex>
 #include <set>
 
 using namespace FileSystem;
@@ -157,9 +160,8 @@ TEST_F(UtilitiesTest, FolderSizeCountsFilesInUseWithTheirCurrentSize) {
     }
 }
 
-// tests/fixtures/util-links.sh makes tree\{a.txt, sub\b.txt, sub\up -> .., out -> outside}.
-// A target inside its source is also seen through that link, and through S:, a second drive
-// letter for C:\talven-fixtures\second-drive (tests/fixtures/setup-drives.sh).
+// tests/fixtures/util-links.sh: tree\{a.txt, sub\b.txt, sub\up -> .., out -> outside}. A target
+// inside its source is also seen through out, and through S:, which is second-drive.
 TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSource) {
     const std::wstring links = L"C:\\talven-fixtures\\util-links\\";
     const FileSpec tree = Path(links + L"tree");
@@ -239,8 +241,8 @@ TEST_F(UtilitiesTest, ProcessPathsAndModuleSiblings) {
     EXPECT_NE(ErrorCode([&] { SetCurrentFolder(At(L"missing")); }), 0);
 }
 
-// tests/fixtures/util-large-tree.sh makes it from the Linux side (Wine creates files at about
-// 1 ms each): d00..d99 holding f000.dat..f099.dat, file k = folder * 100 + file of k % 37 bytes.
+// Made from Linux by tests/fixtures/util-large-tree.sh: d00..d99 holding f000..f099.dat, file
+// k = folder * 100 + file of k % 37 bytes.
 TEST_F(UtilitiesTest, LargeTreeCountsAndSizesAreExact) {
     const std::wstring base = L"C:\\talven-fixtures\\util-large-tree\\";
     if (!Exists(base + L"complete-1")) {
@@ -257,6 +259,60 @@ TEST_F(UtilitiesTest, LargeTreeCountsAndSizesAreExact) {
     EXPECT_EQ(GetFolderSize(tree, true), 270u * 666 + 45); // 270 cycles of 0..36, then 0..9
     EXPECT_EQ(GetFolderSize(tree, false), 0u);
     EXPECT_EQ(FindFolders(tree, FilePath("d*"), false).size(), 100u);
+}
+
+// One private temporary folder per process (in the shared user temporary folder), made anew
+// when it vanished, numbered when "Talven.tmp" is taken; Uninstall removes it with read-only
+// content, never reports one it cannot remove, and a later Install starts the library again.
+TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const FolderSpec first = GetTempFolder();
+    EXPECT_TRUE(first.IsFolder() && GetTempFolder() == first);
+    EXPECT_TRUE(first.ParentFolder() == FileSpec(FilePath(temp)));
+    first.DeleteTree();
+    // Wine gives the inode as the folder's file index, and Linux hands a freed inode out again
+    // at once: a folder made in between takes it, so that "Talven.tmp" is a new folder here too.
+    const TestFolder spacer;
+    const std::wstring plain = std::wstring(temp) + L"Talven.tmp";
+    const bool made = ::CreateDirectoryW(plain.c_str(), nullptr);
+    const FileSpec expected =
+        MakeUniqueChild(first.ParentFolder(), FilePath("Talven"), FilePath("tmp"));
+    const FolderSpec second = GetTempFolder();
+    EXPECT_TRUE(second.IsFolder() && second == expected);
+    EXPECT_TRUE(std::regex_match(Narrow(second.GetName()), std::regex("Talven[1-9][0-9]*\\.tmp")))
+        << Narrow(second.GetName());
+    if (made) {
+        ::RemoveDirectoryW(plain.c_str());
+    }
+    for (const bool hold : {false, true}) {
+        SCOPED_TRACE(hold);
+        const FolderSpec folder = GetTempFolder();
+        const std::wstring path = TextConvert::Utf8ToWide(folder.GetPath().GetBytes());
+        if (!hold) { // a read-only file, which the test could not remove if Uninstall failed
+            folder.MakeChild(FilePath("sub")).CreateFolder();
+            const FileSpec file = folder.MakeChild(FilePath("sub\\f.txt"));
+            FileSpec_Impl(file).GetImpl()->Create();
+            file.SetAttributes(AttributeReadOnly);
+        }
+        {
+            // Open without sharing: the file, and so its folder, cannot be deleted meanwhile.
+            const Win32Res::FileHandle held(
+                hold ? ::CreateFileW((path + L"\\held.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                     : INVALID_HANDLE_VALUE);
+            EXPECT_NO_THROW(FileSystem_Win32::Uninstall());
+            FileSystem_Win32::Uninstall(); // twice does no harm
+        }
+        EXPECT_TRUE(hold || !Exists(path));
+        EXPECT_TRUE(!FileSystem_Win32::IsStarted() && FileSystem_Win32::GetAPI() == nullptr);
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+        FileSystem_Win32::Install();
+        EXPECT_TRUE(FileSystem_Win32::IsStarted() && GetTempFolder().IsFolder());
+    }
+    FileSystem_Win32::Uninstall(); // the folder goes with the test, and the library stays on
+    FileSystem_Win32::Install();
 }
 
 // --- Removing trees --------------------------------------------------------------------
@@ -325,8 +381,7 @@ TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
         GTEST_SKIP() << "no unused link set: run tests/fixtures/make-links.sh <wineprefix>";
     }
     const auto at = [&](const std::wstring& below) { return set + L"\\" + below; };
-    // The data the links lead to is all there, unchanged, and nothing appeared where the
-    // dangling link leads.
+    // What the links lead to is all there, and nothing appeared where the dangling one leads.
     const auto expectOutsideIntact = [&] {
         EXPECT_EQ(ReadAll(at(L"outside\\a.txt")) + ReadAll(at(L"outside\\b.txt")) +
                       ReadAll(at(L"outside\\deep\\c.txt")) + ReadAll(drive + L"\\d.txt"),

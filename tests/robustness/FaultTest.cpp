@@ -1,4 +1,6 @@
-// Faults between volumes and in the middle of an operation. On the 1 MiB tmpfs drive Q:
+// Copying, moving and writing under faults: the OS copy's progress routine called directly; the
+// OS copy and the channel copy end to end (data, dates, an existing target) and cancelled or
+// failing in their sink, never leaving a partial target. On the 1 MiB tmpfs drive Q:
 // (tests/fixtures/util-tmpfs-drive.sh, root only): a folder move falls back to copy and delete,
 // a tree holding links is not moved away, a volume filling up during a copy or a channel write
 // leaves nothing behind. On the optical drive T: (setup-drives.sh): a medium swapped between
@@ -14,6 +16,113 @@ using namespace FileSystem;
 using namespace TalvenTest;
 
 namespace {
+
+// CopyFile takes the OS path for Windows file specs; the channel path is called directly.
+const struct {
+    void (*copy)(const FileSpec&, const FileSpec&, const Tickler&);
+    const char* name;
+} Paths[] = {{&CopyFile, "os"}, {&CopyFileByChannel, "channel"}};
+
+using FileCopy = FileSystemTest;
+
+// Wine's CopyFileExW never calls the progress routine, so it is tested by calling it.
+TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
+    RecordingSink sink, failing;
+    const Tickler part(&sink, 0.5, 0.25), failingTickler(&failing), silent;
+    CopyProgressContext context, quiet;
+    context.tickler = &part;
+    context.source = FilePath("C:\\data\\src.bin");
+    quiet.tickler = &silent;
+    std::vector<DWORD> answers;
+    const DWORD start = CALLBACK_STREAM_SWITCH, chunk = CALLBACK_CHUNK_FINISHED;
+    const auto call = [&](std::int64_t total, std::int64_t done, DWORD reason, DWORD stream = 1) {
+        LARGE_INTEGER t, d, zero;
+        t.QuadPart = total;
+        d.QuadPart = done;
+        zero.QuadPart = 0;
+        answers.push_back(
+            CopyProgressRoutine(t, d, zero, zero, stream, reason, nullptr, nullptr, &context));
+    };
+    call(4096, 0, start);
+    call(4096, 1024, chunk);
+    call(4096, 0, start, 2);
+    call(4096, 4096, chunk);
+    call(0, 0, start); // an empty file
+    // Preparation (0.0) at the first stream's start only, then a fraction on every call.
+    EXPECT_EQ(sink.positions, (std::vector<double>{0.5, 0.5, 0.5625, 0.5, 0.75, 0.5, 0.75}));
+    EXPECT_EQ(sink.texts, std::vector<std::string>(2, "copying C:\\data\\src.bin"));
+    sink.cancelAt = 0.625;
+    call(100, 49, chunk);
+    call(100, 50, chunk);
+    EXPECT_TRUE(context.called && !context.failure);
+    // A sink's exception must not unwind through the OS: it is kept and the copy cancelled.
+    failing.failOnProgress = true;
+    context.tickler = &failingTickler;
+    call(100, 10, chunk);
+    EXPECT_TRUE(context.failure);
+    context = quiet;
+    call(100, 100, chunk);
+    const DWORD go = PROGRESS_CONTINUE, stop = PROGRESS_CANCEL;
+    EXPECT_EQ(answers, (std::vector<DWORD>{go, go, go, go, go, go, stop, stop, go}));
+}
+
+TEST_F(FileCopy, CopiesDataAndDateOnBothPathsAndRefusesAnExistingTarget) {
+    dir.WriteFile(L"src.bin", std::string(200 * 1024 + 7, 'x')); // 3 chunks of 64 KiB and a rest
+    dir.WriteFile(L"empty.bin", "");
+    for (const auto& path : Paths) {
+        SCOPED_TRACE(path.name);
+        const std::wstring target = TextConvert::AnsiToWide(path.name);
+        RecordingSink sink, empty;
+        path.copy(At(target), At(L"src.bin"), Tickler(&sink));
+        EXPECT_EQ(ReadAll(dir.Child(target)), ReadAll(dir.Child(L"src.bin")));
+        // The channel copy passes the date through DateTime (1/600 s), which may lose a tick.
+        EXPECT_NEAR(double(At(target).GetModificationDate().GetUtcTicks()),
+                    double(At(L"src.bin").GetModificationDate().GetUtcTicks()), 1.0);
+        ASSERT_FALSE(sink.positions.empty());
+        EXPECT_EQ(std::make_pair(sink.positions.front(), sink.positions.back()),
+                  std::make_pair(0.0, 1.0));
+        EXPECT_EQ(sink.texts,
+                  std::vector<std::string>{"copying " + Narrow(At(L"src.bin").GetPath())});
+        // The channel copy reports its start, then once per chunk.
+        EXPECT_TRUE(path.copy != &CopyFileByChannel || sink.positions.size() == 5u);
+        path.copy(At(target + L".empty"), At(L"empty.bin"), Tickler(&empty));
+        EXPECT_EQ(ReadAll(dir.Child(target + L".empty")), "");
+        EXPECT_EQ(empty.positions.back(), 1.0);
+        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"src.bin"), At(target + L".empty"), Tickler()); }),
+                  FileException::FileExists.id());
+        EXPECT_EQ(ReadAll(dir.Child(L"src.bin")).size(), 200u * 1024 + 7);
+    }
+}
+
+// No target is left for a retry to meet, also where the OS copy reports no progress (Wine) and
+// the copy reports its start and end itself, after the bytes have arrived.
+TEST_F(FileCopy, CancelledOrFailingCopyRemovesItsTarget) {
+    dir.WriteFile(L"src.bin", std::string(256 * 1024, 'c'));
+    for (const auto& path : Paths) {
+        SCOPED_TRACE(path.name);
+        RecordingSink cancelling;
+        cancelling.cancelAt = 0.5;
+        // Wine's CopyFileExW never calls the progress routine, so it cannot cancel.
+        if (path.copy != &CopyFile || !UnderWine()) {
+            const FileException e = CatchFileException(
+                [&] { path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler(&cancelling)); });
+            const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());
+            EXPECT_EQ(cause ? cause->number() : 0, 1235u);                // ERROR_CANCELLED
+            EXPECT_EQ(e.code(), SystemException::Win32::Win32Error.id()); // no kind
+            EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(At(L"src.bin").GetPath()));
+            EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
+            EXPECT_EQ(cancelling.positions.back(), 0.5);
+        }
+        RecordingSink failing;
+        failing.failOnProgress = true;
+        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler(&failing)); }),
+                  FileException::AccessDenied.id());
+        EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
+        path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler());
+        EXPECT_EQ(ReadAll(dir.Child(L"dst.bin")), std::string(256 * 1024, 'c'));
+        ::DeleteFileW(dir.Child(L"dst.bin").c_str());
+    }
+}
 
 class TmpfsDriveTest : public FileSystemTest {
 protected:
@@ -83,8 +192,7 @@ TEST_F(TmpfsDriveTest, FillingTheVolumeRaisesVolumeFullAndLeavesNoTarget) {
 }
 
 TEST_F(TmpfsDriveTest, ChannelWriteRaisesVolumeFullAndNeverReportsAShortWrite) {
-    // Pieces that do not divide the MiB, so that one of them only partly fits; and one piece
-    // larger than the whole volume.
+    // A piece that does not divide the MiB, so that one only partly fits; one larger than it.
     for (const std::size_t piece : {std::size_t(300001), std::size_t(2 << 20)}) {
         SCOPED_TRACE(piece);
         const std::wstring path = run->Child(L"fill.bin");
