@@ -1,10 +1,7 @@
-// Copying, moving and writing under faults: the OS copy's progress routine called directly; the
-// OS copy and the channel copy end to end (data, dates, an existing target) and cancelled or
-// failing in their sink, never leaving a partial target. On the 1 MiB tmpfs drive Q:
-// (tests/fixtures/util-tmpfs-drive.sh, root only): a folder move falls back to copy and delete,
-// a tree holding links is not moved away, a volume filling up during a copy or a channel write
-// leaves nothing behind. On the optical drive T: (setup-drives.sh): a medium swapped between
-// two operations. A failure at each OS call is FaultInjectionTest's.
+// Copies, moves and writes under faults: the OS copy's progress routine; file copies cancelled
+// or failing in their sink; a volume (the 1 MiB tmpfs drive Q:, root only) filling up or a move
+// to it that would lose links; a medium of the optical drive T: swapped. None may leave a
+// partial target. A failure at each OS call is FaultInjectionTest's.
 #include "Private/FileChannel.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/Volume.h"
@@ -66,13 +63,14 @@ TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
     EXPECT_EQ(answers, (std::vector<DWORD>{go, go, go, go, go, go, stop, stop, go}));
 }
 
-TEST_F(FileCopy, CopiesDataAndDateOnBothPathsAndRefusesAnExistingTarget) {
+TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNoneWhenStopped) {
     dir.WriteFile(L"src.bin", std::string(200 * 1024 + 7, 'x')); // 3 chunks of 64 KiB and a rest
     dir.WriteFile(L"empty.bin", "");
+    dir.WriteFile(L"half.bin", std::string(256 * 1024, 'c'));
     for (const auto& path : Paths) {
         SCOPED_TRACE(path.name);
         const std::wstring target = TextConvert::AnsiToWide(path.name);
-        RecordingSink sink, empty;
+        RecordingSink sink, empty, cancelling, failing;
         path.copy(At(target), At(L"src.bin"), Tickler(&sink));
         EXPECT_EQ(ReadAll(dir.Child(target)), ReadAll(dir.Child(L"src.bin")));
         // The channel copy passes the date through DateTime (1/600 s), which may lose a tick.
@@ -91,34 +89,25 @@ TEST_F(FileCopy, CopiesDataAndDateOnBothPathsAndRefusesAnExistingTarget) {
         EXPECT_EQ(ErrorCode([&] { path.copy(At(L"src.bin"), At(target + L".empty"), Tickler()); }),
                   FileException::FileExists.id());
         EXPECT_EQ(ReadAll(dir.Child(L"src.bin")).size(), 200u * 1024 + 7);
-    }
-}
-
-// No target is left for a retry to meet, also where the OS copy reports no progress (Wine) and
-// the copy reports its start and end itself, after the bytes have arrived.
-TEST_F(FileCopy, CancelledOrFailingCopyRemovesItsTarget) {
-    dir.WriteFile(L"src.bin", std::string(256 * 1024, 'c'));
-    for (const auto& path : Paths) {
-        SCOPED_TRACE(path.name);
-        RecordingSink cancelling;
+        // A cancelled or failing copy leaves no target for a retry to meet, also where the OS
+        // copy reports no progress (Wine) and reports its start and end itself, after the bytes.
         cancelling.cancelAt = 0.5;
         // Wine's CopyFileExW never calls the progress routine, so it cannot cancel.
         if (path.copy != &CopyFile || !UnderWine()) {
             const FileException e = CatchFileException(
-                [&] { path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler(&cancelling)); });
+                [&] { path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&cancelling)); });
             const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());
             EXPECT_EQ(cause ? cause->number() : 0, 1235u);                // ERROR_CANCELLED
             EXPECT_EQ(e.code(), SystemException::Win32::Win32Error.id()); // no kind
-            EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(At(L"src.bin").GetPath()));
+            EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(At(L"half.bin").GetPath()));
             EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
             EXPECT_EQ(cancelling.positions.back(), 0.5);
         }
-        RecordingSink failing;
         failing.failOnProgress = true;
-        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler(&failing)); }),
+        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&failing)); }),
                   FileException::AccessDenied.id());
         EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
-        path.copy(At(L"dst.bin"), At(L"src.bin"), Tickler());
+        path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler());
         EXPECT_EQ(ReadAll(dir.Child(L"dst.bin")), std::string(256 * 1024, 'c'));
         ::DeleteFileW(dir.Child(L"dst.bin").c_str());
     }
