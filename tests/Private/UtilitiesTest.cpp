@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <limits>
 #include <regex>
+#include <sstream>
 
 using namespace FileSystem;
 using namespace TalvenTest;
@@ -424,27 +425,26 @@ TEST(Tickler, MapsFractionsUnclampedIntoItsRangeSharesItsSinkAndIsSilentWithoutO
     EXPECT_EQ(sink.GetStep(), 2u);
 }
 
+// Each part's offset+scale, marked when it is not on sink.
+std::string Ranges(const std::vector<Tickler>& parts, const TickleImplBase* sink) {
+    std::ostringstream out;
+    for (const Tickler& part : parts) {
+        out << (part.GetImpl() == sink ? "" : "elsewhere:") << part.GetOffset() << "+"
+            << part.GetScale() << " ";
+    }
+    return out.str();
+}
+
 TEST(Tickler, SplitTilesTheRangeByCountAndByWeight) {
     RecordingSink sink;
     const Tickler whole(&sink);
     const std::vector<Tickler> quarters = Split(whole, 4);
-    // Each part's offset and scale, all on the sink.
-    const auto ranges = [&](const std::vector<Tickler>& parts) {
-        std::vector<std::pair<double, double>> found;
-        for (const Tickler& part : parts) {
-            EXPECT_EQ(part.GetImpl(), &sink);
-            found.emplace_back(part.GetOffset(), part.GetScale());
-        }
-        return found;
-    };
-    using Ranges = std::vector<std::pair<double, double>>;
-    EXPECT_EQ(ranges(quarters), (Ranges{{0.0, 0.25}, {0.25, 0.25}, {0.5, 0.25}, {0.75, 0.25}}));
-    EXPECT_EQ(ranges(Split(quarters[2], 2)), (Ranges{{0.5, 0.125}, {0.625, 0.125}}));
-    EXPECT_TRUE(Split(whole, 0).empty());
-    EXPECT_EQ(ranges(Split(whole, std::vector<double>{1.0, 3.0})),
-              (Ranges{{0.0, 0.25}, {0.25, 0.75}}));
-    EXPECT_EQ(ranges(Split(Tickler(&sink, 0.5, 0.5), std::vector<double>{2.0, 0.0, 2.0})),
-              (Ranges{{0.5, 0.25}, {0.75, 0.0}, {0.75, 0.25}}));
+    EXPECT_EQ(Ranges(quarters, &sink), "0+0.25 0.25+0.25 0.5+0.25 0.75+0.25 ");
+    EXPECT_EQ(Ranges(Split(quarters[2], 2), &sink), "0.5+0.125 0.625+0.125 ");
+    EXPECT_EQ(Ranges(Split(whole, 0), &sink), "");
+    EXPECT_EQ(Ranges(Split(whole, {1.0, 3.0}), &sink), "0+0.25 0.25+0.75 ");
+    EXPECT_EQ(Ranges(Split(Tickler(&sink, 0.5, 0.5), {2.0, 0.0, 2.0}), &sink),
+              "0.5+0.25 0.75+0 0.75+0.25 ");
     Split(quarters[2], 2)[1].Tickle(1.0); // a part's own 0..1 lands in its part of the range
     EXPECT_EQ(sink.positions, std::vector<double>{0.75});
     const double nan = std::numeric_limits<double>::quiet_NaN();
