@@ -20,9 +20,7 @@ TEST(ClassFactoryUnregisteredTest, EveryPathRaisesTheInternalErrorBeforeRegistra
     for (const auto& action : actions) {
         try {
             action();
-            ADD_FAILURE() << "no exception";
-        } catch (const FileException& e) {
-            ADD_FAILURE() << "a FileException: " << e.what();
+            ADD_FAILURE() << "no exception"; // a FileException would have another code
         } catch (const TalvenException& e) {
             const std::string message =
                 std::to_string(e.code()) + " " + TextConvert::Chars(e.message());

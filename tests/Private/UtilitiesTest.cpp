@@ -1,7 +1,6 @@
-// The tree and path utilities on real folders: creating, copying (attributes, recursion,
-// conflicts, progress, cancellation), moving and removing trees (links of every kind), a target
-// inside its source, sizes and searches (files in use, links), relative paths, unique names,
-// the process paths, the private temporary folder; and the ticklers that carry progress.
+// The tree and path utilities on real folders: creating, copying, moving and removing trees
+// (links of every kind, a target inside its source), sizes and searches, relative paths, unique
+// names, the process paths, the private temporary folder; and the ticklers carrying progress.
 #include "Private/FileChannel.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/FolderIterator.h"
@@ -10,7 +9,7 @@
 #include "common/FileSystemTest.h"
 
 #include <algorithm>
-#include <limits>
+#include <cmath>
 #include <regex>
 #include <sstream>
 
@@ -21,7 +20,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// The names sorted and joined by spaces, so that one comparison shows the whole list.
+// The names sorted and joined by spaces: one comparison shows the whole list.
 std::string Joined(Strings names) {
     std::sort(names.begin(), names.end());
     std::string all;
@@ -54,6 +53,8 @@ protected:
         }
     }
     std::string Read(const std::wstring& name) const { return ReadAll(dir.Child(name)); }
+    static std::int32_t Denied() { return FileException::AccessDenied.id(); }
+    static std::int32_t Taken() { return FileException::FileExists.id(); }
     static FileSpec Path(const std::wstring& path) { return FileSpec(FilePath(path)); }
     FolderSpec Folder(const std::wstring& name) const { return FolderSpec(At(name).GetPath()); }
     // top\{a, b, full\{c, deeper\d}, empty, locked\e} with b, d, e and locked read-only.
@@ -74,8 +75,8 @@ TEST_F(UtilitiesTest, CreateAndCopyFolderTreesWithAttributesRecursionConflictsAn
     CreateFolderTree(At(L"a\\b\\c")); // again: nothing to do
     EXPECT_TRUE(At(L"a\\b\\c").IsFolder());
     const FileException e = CatchFileException([&] { CreateFolderTree(At(L"f\\g")); });
-    EXPECT_EQ(e.code(), FileException::FileExists.id());
-    EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(At(L"f").GetPath()));
+    EXPECT_TRUE(e.code() == Taken() && Narrow(FilePath(e.path())) == Narrow(At(L"f").GetPath()))
+        << e.what();
     At(L"src").SetAttributes(AttributeHidden | AttributeReadOnly | AttributeArchive |
                              AttributeSystem);
     CopyFolder(At(L"deep"), At(L"src"), true, Tickler());
@@ -86,11 +87,10 @@ TEST_F(UtilitiesTest, CreateAndCopyFolderTreesWithAttributesRecursionConflictsAn
     CopyFolder(At(L"flat"), At(L"src"), false, Tickler());
     EXPECT_EQ(At(L"flat").GetAttributes(), 0u);
     EXPECT_EQ(Read(L"flat\\a.txt") + Listing(dir.Child(L"flat")), "aaaa.txt");
-    EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"flat"), At(L"src"), true, Tickler()); }),
-              FileException::FileExists.id());
+    EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"flat"), At(L"src"), true, Tickler()); }), Taken());
     // A target inside its source would be listed while it is filled, without end.
     EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"src\\sub\\in"), At(L"src"), true, Tickler()); }),
-              FileException::AccessDenied.id());
+              Denied());
     EXPECT_FALSE(Exists(dir.Child(L"src\\sub\\in")));
     At(L"src").SetAttributes(0);
 }
@@ -118,14 +118,12 @@ TEST_F(UtilitiesTest, MoveWithinAVolumeRenamesAndRefusesExistingTargetsAndItsOwn
     EXPECT_EQ(Read(L"moved\\f.txt") + Listing(dir.Path()), "fmoved other.txt");
     EXPECT_EQ(sink.positions, (std::vector<double>{0.0, 1.0}));
     EXPECT_EQ(sink.texts, Strings{"copying " + Narrow(At(L"tree").GetPath())});
-    EXPECT_EQ(ErrorCode([&] { Move(At(L"other.txt"), At(L"moved\\f.txt"), Tickler()); }),
-              FileException::FileExists.id());
-    EXPECT_EQ(ErrorCode([&] { Move(At(L"moved\\in"), At(L"moved"), Tickler()); }),
-              FileException::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([&] { Move(At(L"other.txt"), At(L"moved\\f.txt"), Tickler()); }), Taken());
+    EXPECT_EQ(ErrorCode([&] { Move(At(L"moved\\in"), At(L"moved"), Tickler()); }), Denied());
     EXPECT_EQ(Read(L"other.txt") + Listing(dir.Child(L"moved")), "otherf.txt");
 }
 
-TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
+TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListingAndCountFilesInUse) {
     Make({L"s", L"s\\d.txt", L"x", L"x\\bin", L"x\\bin\\bin", L"s\\a.txt=123", L"s\\B.TXT=12345",
           L"s\\c.log=", L"s\\d.txt\\e.txt=1234567"});
     EXPECT_EQ(GetFolderSize(At(L"s"), false), 8u);
@@ -136,20 +134,16 @@ TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
     EXPECT_EQ(Joined(Names(FindFiles(At(L"s"), FilePath("*.txt"), false))), "B.TXT a.txt d.txt");
     const FileSpecList bins = FindFolders(At(L""), FilePath("bin"), true);
     EXPECT_TRUE(bins.size() == 1 && bins[0] == At(L"x\\bin"));
-    EXPECT_EQ(FindFolders(At(L"x"), FilePath("bin"), false).size(), 1u);
-}
-
-// Sizes come from the listing, without opening the files: one held open without sharing and
-// one that another handle is still writing count with their current sizes.
-TEST_F(UtilitiesTest, FolderSizeCountsFilesInUseWithTheirCurrentSize) {
-    Make({L"s", L"s\\held=1234567"});
+    EXPECT_EQ(Names(FindFolders(At(L"x"), FilePath("bin"), false)), Strings{"bin"});
+    // Sizes come from the listing: files held without sharing or still growing count as they are.
+    Make({L"s\\held=1234567"});
     const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
                                                   nullptr, OPEN_EXISTING, 0, nullptr));
     const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
                                                      GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                                      CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(held.IsValid() && growing.IsValid());
-    for (std::uint64_t expected : {107u, 207u}) {
+    for (std::uint64_t expected : {122u, 222u}) {
         DWORD written = 0;
         ASSERT_TRUE(
             ::WriteFile(growing.Get(), std::string(100, 'g').data(), 100, &written, nullptr));
@@ -166,18 +160,18 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSou
         GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
     }
     EXPECT_EQ(GetFolderSize(tree, true), 8u); // without out's 7 bytes; up would loop
-    EXPECT_EQ(Joined(Names(FindFiles(tree, FilePath("*"), true))), "a.txt b.txt");
-    EXPECT_EQ(Names(FindFolders(tree, FilePath("up"), true)), Strings{"up"});
+    EXPECT_EQ(Joined(Names(FindFiles(tree, FilePath("*"), true))) + " / " +
+                  Joined(Names(FindFolders(tree, FilePath("up"), true))),
+              "a.txt b.txt / up");
     EXPECT_TRUE(FindFolders(tree, FilePath("o.txt"), true).empty());
     CopyFolder(At(L"copy"), tree, true, Tickler());
     EXPECT_EQ(Read(L"copy\\sub\\b.txt") + Listing(dir.Child(L"copy")) + " / " +
                   Listing(dir.Child(L"copy\\sub")),
               "bbbbba.txt sub / b.txt");
-    EXPECT_EQ(ErrorCode([&] {
-                  CopyFolder(Path(links + L"tree\\out\\in"), Path(links + L"outside"), true,
-                             Tickler());
-              }),
-              FileException::AccessDenied.id());
+    const FileSpec outside = Path(links + L"outside");
+    EXPECT_EQ(
+        ErrorCode([&] { CopyFolder(Path(links + L"tree\\out\\in"), outside, true, Tickler()); }),
+        Denied());
     EXPECT_FALSE(Exists(links + L"outside\\in"));
     if (!DriveUsable(L"S:\\")) {
         GTEST_SKIP() << "no drive S: (tests/fixtures/setup-drives.sh)";
@@ -187,27 +181,24 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSou
     const FileSpec source = Path(run.Path());
     const FileSpec inside = Path(L"S:" + run.Path().substr(second.size()) + L"\\in");
     source.MakeChild(FilePath("f.txt")).OpenChannel(ModeWrite | ModeCreate);
-    EXPECT_EQ(ErrorCode([&] { CopyFolder(inside, source, true, Tickler()); }),
-              FileException::AccessDenied.id());
-    EXPECT_EQ(ErrorCode([&] { Move(inside, source, Tickler()); }),
-              FileException::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([&] { CopyFolder(inside, source, true, Tickler()); }), Denied());
+    EXPECT_EQ(ErrorCode([&] { Move(inside, source, Tickler()); }), Denied());
     EXPECT_FALSE(Exists(run.Child(L"in")));
 }
 
 TEST_F(UtilitiesTest, RelativePathsUniqueNamesAndProcessPaths) {
-    // Between volumes (the optical drive T: of setup-drives.sh, the tmpfs drive Q:) there is none.
+    // Between volumes (the optical drive T: of setup-drives.sh) there is none.
     const struct {
         const wchar_t *target, *base;
         const char* expected;
     } rows[] = {// clang-format off
         {L"C:\\a\\c\\d", L"C:\\a\\b", "./../c/d"}, {L"C:\\a\\b", L"C:\\a\\b", "."},
         {L"C:\\a\\b", L"C:\\", "./a/b"}, {L"C:\\", L"C:\\a\\b", "./../.."}, {L"C:\\A\\x", L"c:\\a", "./x"},
-        {L"C:\\a", nullptr, ""}, {L"T:\\", L"C:\\", ""}, {L"C:\\x", L"Q:\\", ""}};
+        {L"C:\\a", nullptr, ""}, {L"T:\\", L"C:\\", ""}};
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(Narrow(FilePath(row.target)));
-        if (DriveUsable(row.target[0] == L'C' ? L"C:\\" : row.target) &&
-            (!row.base || DriveUsable(row.base))) { // else a drive of the fixtures is missing
+        if (row.target[0] != L'T' || DriveUsable(L"T:\\")) {
             const FileSpec base = row.base ? Path(row.base) : FileSpec();
             EXPECT_EQ(Narrow(GetRelativePath(Path(row.target), base)), row.expected);
         }
@@ -228,17 +219,15 @@ TEST_F(UtilitiesTest, RelativePathsUniqueNamesAndProcessPaths) {
     EXPECT_TRUE(exe.IsFile() && GetModuleFile() == exe);
     EXPECT_TRUE(GetModuleSiblingFolder(FilePath("lang")).IsFolder());
     EXPECT_FALSE(GetModuleSiblingFile(FilePath("absent.txt")).IsPresent());
-    EXPECT_EQ(ErrorCode([] { GetModuleSiblingFile(FilePath("lang")); }),
-              FileException::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([] { GetModuleSiblingFile(FilePath("lang")); }), Denied());
     SetCurrentFolder(At(L""));
     EXPECT_TRUE(GetCurrentFolder() == At(L"") && FileSpec(FilePath("rel.txt")) == At(L"rel.txt"));
     SetCurrentFolder(before);
     EXPECT_NE(ErrorCode([&] { SetCurrentFolder(At(L"missing")); }), 0);
 }
 
-// One private temporary folder per process (in the shared user temporary folder), made anew
-// when it vanished, numbered when "Talven.tmp" is taken; Uninstall removes it with read-only
-// content, never reports one it cannot remove, and a later Install starts the library again.
+// One private temporary folder per process, made anew when it vanished, numbered when
+// "Talven.tmp" is taken; Uninstall removes it (read-only content too) or leaves it silently.
 TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
@@ -246,16 +235,15 @@ TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
     EXPECT_TRUE(first.IsFolder() && GetTempFolder() == first &&
                 first.ParentFolder() == FileSpec(FilePath(temp)));
     first.DeleteTree();
-    // Wine gives the inode as the folder's file index, and Linux hands a freed inode out again
-    // at once: a folder made in between takes it, so that "Talven.tmp" is a new folder here too.
+    // Wine's file index is the inode, which Linux reuses at once: a spacer takes it.
     const TestFolder spacer;
     const std::wstring plain = std::wstring(temp) + L"Talven.tmp";
     const bool made = ::CreateDirectoryW(plain.c_str(), nullptr);
     const FileSpec expected =
         MakeUniqueChild(first.ParentFolder(), FilePath("Talven"), FilePath("tmp"));
     const FolderSpec second = GetTempFolder();
-    EXPECT_TRUE(second.IsFolder() && second == expected);
-    EXPECT_TRUE(std::regex_match(Narrow(second.GetName()), std::regex("Talven[1-9][0-9]*\\.tmp")))
+    EXPECT_TRUE(second.IsFolder() && second == expected &&
+                std::regex_match(Narrow(second.GetName()), std::regex("Talven[1-9][0-9]*\\.tmp")))
         << Narrow(second.GetName());
     if (made) {
         ::RemoveDirectoryW(plain.c_str());
@@ -269,7 +257,6 @@ TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
         FileSpec_Impl(file).GetImpl()->Create();
         file.SetAttributes(AttributeReadOnly);
         {
-            // Open without sharing: the file, and so its folder, cannot be deleted meanwhile.
             const Win32Res::FileHandle held(
                 hold ? ::CreateFileW((path + L"\\held.txt").c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
@@ -294,18 +281,16 @@ TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsAndSubFoldersOnlyWhenA
                   Listing(dir.Child(L"top\\locked")),
               "empty full locked / c deeper / e");
     Folder(L"top").DeleteContents(true);
-    EXPECT_EQ(Listing(dir.Child(L"top")), "");
     MakeTree(L"whole");
     Folder(L"whole").SetAttributes(AttributeReadOnly);
     Folder(L"whole").DeleteTree();
-    EXPECT_EQ(Listing(dir.Path()), "top");
+    EXPECT_EQ(Listing(dir.Path()) + " [" + Listing(dir.Child(L"top")) + "]", "top []");
     // A missing folder is quiet; emptying must find it, like a listing; a file is refused.
-    EXPECT_NO_THROW(Folder(L"missing").DeleteTree());
     EXPECT_NO_THROW(Folder(L"missing\\below").DeleteTree());
     CatchFileException([&] { Folder(L"missing").DeleteContents(true); });
     Make({L"file=x"});
     CatchFileException([&] { Folder(L"file").DeleteTree(); });
-    EXPECT_TRUE(Exists(dir.Child(L"file")));
+    EXPECT_EQ(Read(L"file"), "x");
 }
 
 TEST_F(UtilitiesTest, RemovingTheFolderGoesLastAndTheFirstFailureStops) {
@@ -323,28 +308,26 @@ TEST_F(UtilitiesTest, RemovingTheFolderGoesLastAndTheFirstFailureStops) {
               Narrow(dir.Child(L"top")) + " holds []");
     Make({L"top\\busy", L"top\\busy\\held=h"});
     e = removeHolding(L"top\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0);
-    EXPECT_EQ(e.code(), FileException::AccessDenied.id());
     EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"top")) + "]",
               Narrow(dir.Child(L"top\\busy\\held")) + " holds [busy]");
+    EXPECT_EQ(e.code(), Denied());
     Folder(L"top").DeleteTree();
-    EXPECT_FALSE(Exists(dir.Child(L"top")));
+    EXPECT_EQ(Listing(dir.Path()), "");
 }
 
-// A set of tests/fixtures/make-links.sh, claimed by renaming so that each run uses up its own:
-// outside\{a.txt, b.txt, deep\c.txt}, empty\, tree\{file.txt, sub\x.txt, sub\out -> outside,
-// sub\up -> tree}, and kinds\<kind>\{f.txt, link} for links to an empty folder, a full one, a
-// file, nothing, and second-drive\links\set-<n> (shown as S:). Every kind of link, by every
-// removing operation: the tree around it, its emptying, the link itself, a plain remove.
+// A set of tests/fixtures/make-links.sh (see there), claimed by renaming so that each run uses
+// its own: every kind of link, removed by every removing operation.
 TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
     const std::wstring base = L"C:\\talven-fixtures\\";
     std::wstring set, drive;
     for (int n = 1; n <= 64 && set.empty(); ++n) {
-        const std::wstring claimed = base + L"links\\claimed-" + std::to_wstring(n) + L"-" +
+        const std::wstring number = std::to_wstring(n),
+                           claimed = base + L"links\\claimed-" + number + L"-" +
                                      std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                      std::to_wstring(::GetTickCount());
-        if (::MoveFileW((base + L"links\\set-" + std::to_wstring(n)).c_str(), claimed.c_str())) {
+        if (::MoveFileW((base + L"links\\set-" + number).c_str(), claimed.c_str())) {
             set = claimed;
-            drive = base + L"second-drive\\links\\set-" + std::to_wstring(n);
+            drive = base + L"second-drive\\links\\set-" + number;
         }
     }
     if (set.empty()) {
@@ -352,20 +335,19 @@ TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
     }
     const auto at = [&](const std::wstring& below) { return set + L"\\" + below; };
     // The links lead where they should: otherwise the test would prove nothing.
-    for (const wchar_t* link : {L"tree\\sub\\out", L"tree\\sub\\up"}) {
-        const DWORD linkedFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-        ASSERT_EQ(::GetFileAttributesW(at(link).c_str()) & linkedFolder, linkedFolder);
-    }
+    const DWORD linked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    ASSERT_EQ(::GetFileAttributesW(at(L"tree\\sub\\out").c_str()) &
+                  ::GetFileAttributesW(at(L"tree\\sub\\up").c_str()) & linked,
+              linked);
     ASSERT_EQ(ReadAll(at(L"tree\\sub\\out\\a.txt")) + ReadAll(at(L"tree\\sub\\up\\file.txt")) +
                   ReadAll(at(L"kinds\\file\\link")) + ReadAll(at(L"kinds\\drive\\link\\d.txt")),
               "alphafilealphadelta");
     // Emptying without recursion leaves the links, as it leaves every sub-folder.
     FolderSpec(FilePath(at(L"tree\\sub"))).DeleteContents(false);
     EXPECT_EQ(Listing(at(L"tree\\sub")), "out up");
-    // Windows removes a link alone. Wine applies any remove of a Linux link to its target, so
-    // there the link must stay, refused with AccessDenied for its path; a dangling link Wine
-    // does not even list, so its folder stays behind, not empty. The first letter is the
-    // operation: T DeleteTree of the path, C DeleteContents of its folder, R Delete.
+    // Wine applies a remove of a Linux link to its target, so there the link must stay, refused;
+    // a dangling link it does not list, so its folder stays. T: DeleteTree, C: DeleteContents of
+    // the folder, R: Delete.
     for (const wchar_t* row :
          {L"Ttree\\sub\\out", L"Ttree", L"Tkinds\\empty", L"Ckinds\\full\\link", L"Tkinds\\file",
           L"Tkinds\\drive\\link", L"Tkinds\\drive", L"Tkinds\\empty\\link",
@@ -387,13 +369,11 @@ TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
             EXPECT_TRUE(UnderWine()) << e.what();
             const std::string where = TextConvert::Chars(e.path());
             const std::string name = where.substr(where.rfind('\\') + 1);
-            EXPECT_EQ(e.code(), dangling ? FileException::FolderNotEmpty.id()
-                                         : FileException::AccessDenied.id());
+            EXPECT_EQ(e.code(), dangling ? FileException::FolderNotEmpty.id() : Denied());
             EXPECT_TRUE(dangling ? where == Narrow(folder)
                                  : name == "out" || name == "up" || name == "link")
                 << where;
         }
-        // What the links lead to is all there, and nothing appeared where the dangling one leads.
         EXPECT_EQ(ReadAll(at(L"outside\\a.txt")) + ReadAll(at(L"outside\\b.txt")) +
                       ReadAll(at(L"outside\\deep\\c.txt")) + ReadAll(drive + L"\\d.txt") + " [" +
                       Listing(at(L"empty")) + "] [" + Listing(drive) + "]" +
@@ -416,8 +396,6 @@ TEST(Tickler, MapsFractionsUnclampedIntoItsRangeSharesItsSinkAndIsSilentWithoutO
         tickler.SetStepCount(3); // restarts at step 1
         tickler.NextStep();
         stepCounts.push_back(tickler.GetStepCount());
-        EXPECT_FALSE(tickler.IsCancelled());
-        EXPECT_EQ(Split(tickler, 2).at(1).GetImpl(), tickler.GetImpl());
     }
     EXPECT_EQ(stepCounts, (std::vector<std::uint32_t>{0, 3}));
     EXPECT_EQ(sink.positions, (std::vector<double>{0.5, 0.75, 0.625, 1.0, 0.25}));
@@ -435,29 +413,18 @@ std::string Ranges(const std::vector<Tickler>& parts, const TickleImplBase* sink
     return out.str();
 }
 
-TEST(Tickler, SplitTilesTheRangeByCountAndByWeight) {
-    RecordingSink sink;
+TEST(Tickler, SplitTilesTheRangeByCountAndWeightAndTheCounterReportsEveryInterval) {
+    RecordingSink sink, sub, none;
     const Tickler whole(&sink);
-    const std::vector<Tickler> quarters = Split(whole, 4);
-    EXPECT_EQ(Ranges(quarters, &sink), "0+0.25 0.25+0.25 0.5+0.25 0.75+0.25 ");
-    EXPECT_EQ(Ranges(Split(quarters[2], 2), &sink), "0.5+0.125 0.625+0.125 ");
+    EXPECT_EQ(Ranges(Split(whole, 4), &sink), "0+0.25 0.25+0.25 0.5+0.25 0.75+0.25 ");
     EXPECT_EQ(Ranges(Split(whole, 0), &sink), "");
-    EXPECT_EQ(Ranges(Split(whole, {1.0, 3.0}), &sink), "0+0.25 0.25+0.75 ");
     EXPECT_EQ(Ranges(Split(Tickler(&sink, 0.5, 0.5), {2.0, 0.0, 2.0}), &sink),
               "0.5+0.25 0.75+0 0.75+0.25 ");
-    Split(quarters[2], 2)[1].Tickle(1.0); // a part's own 0..1 lands in its part of the range
-    EXPECT_EQ(sink.positions, std::vector<double>{0.75});
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    for (const std::vector<double>& weights : std::vector<std::vector<double>>{
-             {}, {0.0, 0.0}, {-1.0}, {1.0, -2.0}, {nan}, {1.0, nan}, {inf}, {1.0, inf}}) {
+    for (const std::vector<double>& weights :
+         std::vector<std::vector<double>>{{}, {1.0, -2.0}, {1.0, std::nan("")}, {1.0, HUGE_VAL}}) {
         EXPECT_TRUE(Split(whole, weights).empty()) << weights.size() << " weights";
     }
-}
-
-TEST(TickleCounter, ReportsEveryIntervalUpToTotalAndRefusesIntervalZero) {
-    RecordingSink sink, sub, none;
-    TickleCounter counter(Tickler(&sink), 10, 3);
+    TickleCounter counter(whole, 10, 3);
     TickleCounter each(Tickler(&sub, 0.5, 0.5), 2, 1); // reaches the end exactly
     TickleCounter empty(Tickler(&none), 0, 1);         // never divides by zero
     for (int i = 1; i <= 12; ++i) {
@@ -467,8 +434,7 @@ TEST(TickleCounter, ReportsEveryIntervalUpToTotalAndRefusesIntervalZero) {
     }
     // count / total at every third item, none beyond the total
     EXPECT_EQ(sink.positions, (std::vector<double>{0.3, 0.6, 0.9}));
-    EXPECT_EQ(sub.positions, (std::vector<double>{0.75, 1.0}));
-    EXPECT_TRUE(none.positions.empty());
+    EXPECT_TRUE(sub.positions == (std::vector<double>{0.75, 1.0}) && none.positions.empty());
     try {
         const TickleCounter zero(Tickler(&sink), 10, 0);
         ADD_FAILURE() << "interval 0 accepted";

@@ -1,7 +1,6 @@
-// Copies, moves and writes under faults: the OS copy's progress routine; file copies cancelled
-// or failing in their sink; a volume (the 1 MiB tmpfs drive Q:, root only) filling up or a move
-// to it that would lose links; a medium of the optical drive T: swapped. None may leave a
-// partial target. A failure at each OS call is FaultInjectionTest's.
+// Copies, moves and writes under faults: the OS copy's progress routine; copies cancelled or
+// failing in their sink; the 1 MiB tmpfs drive Q: filling up or a move to it that would lose
+// links; a medium of the optical drive T: swapped. None may leave a partial target.
 #include "Private/FileChannel.h"
 #include "Private/FileSystem_Utilities.h"
 #include "Private/Volume.h"
@@ -83,9 +82,8 @@ TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNon
         EXPECT_EQ(ErrorCode([&] { path.copy(At(L"src.bin"), At(target + L".empty"), Tickler()); }),
                   FileException::FileExists.id());
         EXPECT_EQ(ReadAll(dir.Child(L"src.bin")).size(), 200u * 1024 + 7);
-        // A cancelled or failing copy leaves no target for a retry to meet, also where the OS
-        // copy reports no progress (Wine) and reports its start and end itself, after the bytes.
-        // Wine's CopyFileExW never calls the progress routine, so it cannot cancel.
+        // A cancelled or failing copy leaves no target for a retry to meet. Wine's CopyFileExW
+        // never calls the progress routine, so it cannot cancel there.
         cancelling.cancelAt = 0.5;
         if (path.copy != &CopyFile || !UnderWine()) {
             const FileException e = CatchFileException(
@@ -100,8 +98,7 @@ TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNon
         failing.failOnProgress = true;
         EXPECT_EQ(ErrorCode([&] { path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&failing)); }),
                   FileException::AccessDenied.id());
-        EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
-        path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler());
+        path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler()); // there was no target to meet
         EXPECT_EQ(ReadAll(dir.Child(L"dst.bin")), std::string(256 * 1024, 'c'));
         ::DeleteFileW(dir.Child(L"dst.bin").c_str());
     }
@@ -130,9 +127,8 @@ protected:
 };
 
 TEST_F(TmpfsDriveTest, FolderMoveFallsBackToCopyAndDeleteButNotForATreeHoldingLinks) {
-    for (const wchar_t* folder : {L"tree", L"tree\\sub"}) {
-        At(folder).CreateFolder();
-    }
+    At(L"tree").CreateFolder();
+    At(L"tree\\sub").CreateFolder();
     dir.WriteFile(L"tree\\a.txt", "a");
     dir.WriteFile(L"tree\\sub\\b.txt", "bb");
     RecordingSink sink;
@@ -148,13 +144,14 @@ TEST_F(TmpfsDriveTest, FolderMoveFallsBackToCopyAndDeleteButNotForATreeHoldingLi
     // The copy would skip the links and removing the source lose them: refused before copying.
     const FileException e =
         CatchFileException([&] { Move(Remote(L"links"), FileSpec(FilePath(tree)), Tickler()); });
-    EXPECT_EQ(e.code(), FileException::AccessDenied.id());
-    EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(FilePath(tree + L"\\out")));
+    EXPECT_TRUE(e.code() == FileException::AccessDenied.id() &&
+                Narrow(FilePath(e.path())) == Narrow(FilePath(tree + L"\\out")))
+        << e.what();
     EXPECT_FALSE(Exists(run->Child(L"links")));
     EXPECT_EQ(ReadAll(tree + L"\\sub\\b.txt") + ReadAll(tree + L"\\out\\o.txt"), "bbbbboutside");
 }
 
-TEST_F(TmpfsDriveTest, FillingTheVolumeRaisesVolumeFullAndLeavesNoTarget) {
+TEST_F(TmpfsDriveTest, FillingTheVolumeRaisesVolumeFullLeavesNoTargetAndNoShortWrite) {
     // Five files of 300,000 bytes: three fit into the MiB, the fourth fills it.
     At(L"src").CreateFolder();
     for (char c = 'a'; c <= 'e'; ++c) {
@@ -172,10 +169,8 @@ TEST_F(TmpfsDriveTest, FillingTheVolumeRaisesVolumeFullAndLeavesNoTarget) {
         EXPECT_EQ(e.code(), FileException::VolumeFull.id()) << e.what();
         EXPECT_FALSE(Exists(run->Child(L"copy")));
     }
-}
-
-TEST_F(TmpfsDriveTest, ChannelWriteRaisesVolumeFullAndNeverReportsAShortWrite) {
-    // A piece that does not divide the MiB, so that one only partly fits; one larger than it.
+    // A channel write never reports a short write. A piece that does not divide the MiB, so that
+    // one only partly fits; one larger than it.
     for (const std::size_t piece : {std::size_t(300001), std::size_t(2 << 20)}) {
         SCOPED_TRACE(piece);
         const std::wstring path = run->Child(L"fill.bin");
@@ -205,8 +200,7 @@ using SwappedMedium = FileSystemTest;
 
 TEST_F(SwappedMedium, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
     if (!DriveTPresent()) {
-        GTEST_SKIP() << "drive T: is not set up: run tests/fixtures/setup-drives.sh before the "
-                        "Wine server starts";
+        GTEST_SKIP() << "no drive T: (tests/fixtures/setup-drives.sh)";
     }
     const DWORD original = SerialOfT();
     {
@@ -223,7 +217,6 @@ TEST_F(SwappedMedium, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
         const Volume now = fresh.GetVolume();
         EXPECT_TRUE(!(now == old) && now.IsMounted() && now.GetSerialNumber() == swapped);
         EXPECT_FALSE(fresh == held); // same path, other medium
-        EXPECT_TRUE(FileSpec(FilePath(L"T:\\")).GetVolume() == now);
         // Nothing new can be made on the medium that left.
         const std::int32_t internalError = TalvenException::InternalSoftwareError.id();
         EXPECT_EQ(ErrorCode([&] { held.MakeChild(FilePath("x")); }), internalError);
