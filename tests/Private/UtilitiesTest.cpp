@@ -86,8 +86,8 @@ TEST_F(UtilitiesTest, CreateCopyAndMoveTreesWithAttributesConflictsProgressAndCa
     // One text per file, and every report within the part given.
     EXPECT_EQ(sink.texts.size(), 3u);
     EXPECT_EQ(std::count(sink.positions.begin(), sink.positions.end(), 0.75), 3);
-    EXPECT_TRUE(std::all_of(sink.positions.begin(), sink.positions.end(),
-                            [](double p) { return p >= 0.5 && p <= 0.75; }));
+    const auto range = std::minmax_element(sink.positions.begin(), sink.positions.end());
+    EXPECT_EQ(std::make_pair(*range.first, *range.second), std::make_pair(0.5, 0.75));
     At(L"flat").SetAttributes(0);
     CopyFolder(At(L"flat"), At(L"src"), false, Tickler());
     EXPECT_EQ(At(L"flat").GetAttributes(), 0u);
@@ -154,7 +154,6 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSou
     EXPECT_EQ(Joined(Names(FindFiles(tree, FilePath("*"), true))) + " / " +
                   Joined(Names(FindFolders(tree, FilePath("up"), true))),
               "a.txt b.txt / up");
-    EXPECT_TRUE(FindFolders(tree, FilePath("o.txt"), true).empty());
     CopyFolder(At(L"copy"), tree, true, Tickler());
     EXPECT_EQ(Read(L"copy\\sub\\b.txt") + Listing(dir.Child(L"copy")) + " / " +
                   Listing(dir.Child(L"copy\\sub")),
@@ -196,25 +195,22 @@ TEST_F(UtilitiesTest, RelativePathsUniqueNamesAndProcessPaths) {
     }
     const struct {
         const char *templ, *extension, *name;
-    } names[] = {{"log", "txt", "log.txt"},  {"log", "txt", "log1.txt"}, {"log", "txt", "log2.txt"},
-                 {"a*b", ".txt", "a1b.txt"}, {"a*b", ".txt", "a2b.txt"}, {"plain", "", "plain"},
-                 {"plain", "", "plain1"}};
+    } names[] = {{"log", "txt", "log.txt"},  {"log", "txt", "log1.txt"}, {"a*b", ".txt", "a1b.txt"},
+                 {"a*b", ".txt", "a2b.txt"}, {"plain", "", "plain"},     {"plain", "", "plain1"}};
     for (const auto& row : names) {
         const FileSpec child =
             MakeUniqueChild(At(L""), FilePath(row.templ), FilePath(row.extension));
         ASSERT_EQ(Narrow(child.GetName()), row.name);
         dir.WriteFile(TextConvert::Utf8ToWide(child.GetName().GetBytes()), "");
     }
-    // The library is linked into the test program, which has the language folder beside it.
-    const FileSpec exe = GetApplicationFile(), before = GetCurrentFolder();
-    EXPECT_TRUE(exe.IsFile() && GetModuleFile() == exe);
-    EXPECT_TRUE(GetModuleSiblingFolder(FilePath("lang")).IsFolder());
-    EXPECT_FALSE(GetModuleSiblingFile(FilePath("absent.txt")).IsPresent());
+    // The process paths: the library is linked into the program, with lang\ beside it.
+    EXPECT_TRUE(GetModuleFile() == GetApplicationFile() &&
+                GetModuleSiblingFolder(FilePath("lang")).IsFolder());
     EXPECT_EQ(ErrorCode([] { GetModuleSiblingFile(FilePath("lang")); }), Denied());
+    const FileSpec before = GetCurrentFolder();
     SetCurrentFolder(At(L""));
-    EXPECT_TRUE(GetCurrentFolder() == At(L"") && FileSpec(FilePath("rel.txt")) == At(L"rel.txt"));
+    EXPECT_TRUE(GetCurrentFolder() == At(L""));
     SetCurrentFolder(before);
-    EXPECT_NE(ErrorCode([&] { SetCurrentFolder(At(L"missing")); }), 0);
 }
 
 // One private temporary folder per process, made anew when it vanished, numbered when
@@ -262,7 +258,7 @@ TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
     FileSystem_Win32::Install();
 }
 
-TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsAndSubFoldersOnlyWhenAsked) {
+TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsSubFoldersWhenAskedAndHeldItemsLast) {
     MakeTree(L"top");
     Folder(L"top").DeleteContents(false);
     EXPECT_EQ(Listing(dir.Child(L"top")) + " / " + Listing(dir.Child(L"top\\full")) + " / " +
@@ -279,28 +275,25 @@ TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsAndSubFoldersOnlyWhenA
     Make({L"file=x"});
     CatchFileException([&] { Folder(L"file").DeleteTree(); });
     EXPECT_EQ(Read(L"file"), "x");
-}
-
-TEST_F(UtilitiesTest, RemovingTheFolderGoesLastAndTheFirstFailureStops) {
-    MakeTree(L"top");
+    MakeTree(L"hold");
     const auto removeHolding = [&](const std::wstring& name, DWORD flags, DWORD share) {
         const Win32Res::FileHandle held(::CreateFileW(dir.Child(name).c_str(), GENERIC_READ, share,
                                                       nullptr, OPEN_EXISTING, flags, nullptr));
         EXPECT_TRUE(held.IsValid());
-        return CatchFileException([&] { Folder(L"top").DeleteTree(); });
+        return CatchFileException([&] { Folder(L"hold").DeleteTree(); });
     };
     // A handle that refuses deletion of the folder alone: the contents must be gone first.
     FileException e =
-        removeHolding(L"top", FILE_FLAG_BACKUP_SEMANTICS, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"top")) + "]",
-              Narrow(dir.Child(L"top")) + " holds []");
-    Make({L"top\\busy", L"top\\busy\\held=h"});
-    e = removeHolding(L"top\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0);
-    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"top")) + "]",
-              Narrow(dir.Child(L"top\\busy\\held")) + " holds [busy]");
+        removeHolding(L"hold", FILE_FLAG_BACKUP_SEMANTICS, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"hold")) + "]",
+              Narrow(dir.Child(L"hold")) + " holds []");
+    Make({L"hold\\busy", L"hold\\busy\\held=h"});
+    e = removeHolding(L"hold\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0);
+    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"hold")) + "]",
+              Narrow(dir.Child(L"hold\\busy\\held")) + " holds [busy]");
     EXPECT_EQ(e.code(), Denied());
-    Folder(L"top").DeleteTree();
-    EXPECT_EQ(Listing(dir.Path()), "");
+    Folder(L"hold").DeleteTree();
+    EXPECT_EQ(Listing(dir.Path()), "file top");
 }
 
 // A set of tests/fixtures/make-links.sh (see there), claimed by renaming so that each run uses
@@ -387,14 +380,11 @@ TEST(Tickler, MapsSplitsAndCountsIntoItsRangeOnItsSinkAndIsSilentWithoutOne) {
         for (double fraction : {0.0, 1.0, 0.5, 2.0, -1.0}) {
             tickler.Tickle(fraction);
         }
-        tickler.Refresh();
-        tickler.SetStep(5);
-        tickler.SetStepCount(3); // restarts at step 1
-        tickler.NextStep();
+        tickler.SetStepCount(3);
         stepCounts.push_back(tickler.GetStepCount());
     }
     EXPECT_EQ(stepCounts, (std::vector<std::uint32_t>{0, 3}));
-    EXPECT_EQ(part.GetStep(), 2u);
+    EXPECT_EQ(part.GetStep(), 1u); // a new count restarts at step 1
     EXPECT_EQ(part.positions, (std::vector<double>{0.5, 0.75, 0.625, 1.0, 0.25})); // unclamped
     const Tickler whole(&sink);
     EXPECT_EQ(Ranges(Split(whole, 4), &sink), "0+0.25 0.25+0.25 0.5+0.25 0.75+0.25 ");

@@ -31,12 +31,11 @@ TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
     std::vector<DWORD> answers;
     const DWORD start = CALLBACK_STREAM_SWITCH, chunk = CALLBACK_CHUNK_FINISHED;
     const auto call = [&](std::int64_t total, std::int64_t done, DWORD reason, DWORD stream) {
-        LARGE_INTEGER t, d, zero;
+        LARGE_INTEGER t, d; // the stream's own sizes are not used
         t.QuadPart = total;
         d.QuadPart = done;
-        zero.QuadPart = 0;
         answers.push_back(
-            CopyProgressRoutine(t, d, zero, zero, stream, reason, nullptr, nullptr, &context));
+            CopyProgressRoutine(t, d, t, d, stream, reason, nullptr, nullptr, &context));
     };
     call(4096, 0, start, 1);    // the copy's start: preparation (0.0) and the text first
     call(4096, 1024, start, 2); // a later stream: no new start
