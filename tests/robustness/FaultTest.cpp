@@ -94,9 +94,7 @@ TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNon
         failing.failOnProgress = true;
         EXPECT_EQ(ErrorCode([&] { path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&failing)); }),
                   FileException::AccessDenied.id());
-        path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler()); // there was no target to meet
-        EXPECT_EQ(ReadAll(dir.Child(L"dst.bin")), std::string(256 * 1024, 'c'));
-        ::DeleteFileW(dir.Child(L"dst.bin").c_str());
+        EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
     }
 }
 
@@ -112,7 +110,6 @@ protected:
     void TearDown() override {
         if (run) {
             run.reset();
-            // Everything this test put on Q: is gone again.
             EXPECT_EQ(FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace(), freeBefore);
         }
     }
@@ -123,8 +120,7 @@ protected:
 };
 
 TEST_F(TmpfsDriveTest, FolderMoveFallsBackToCopyAndDeleteButNotForATreeHoldingLinks) {
-    At(L"tree").CreateFolder();
-    At(L"tree\\sub").CreateFolder();
+    CreateFolderTree(At(L"tree\\sub"));
     dir.WriteFile(L"tree\\a.txt", "a");
     dir.WriteFile(L"tree\\sub\\b.txt", "bb");
     RecordingSink sink;
@@ -198,10 +194,9 @@ TEST_F(SwappedMedium, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
     if (!DriveTPresent()) {
         GTEST_SKIP() << "no drive T: (tests/fixtures/setup-drives.sh)";
     }
-    const DWORD original = SerialOfT();
+    const DWORD original = SerialOfT(), swapped = original ^ 0x0000FF00u;
     {
         const MediumGuard guard;
-        const DWORD swapped = original ^ 0x0000FF00u;
         const FileSpec held{FilePath(L"T:\\.windows-label")};
         const Volume old = held.GetVolume();
         ASSERT_TRUE(held.IsPresent() && old.IsMounted() && old.GetSerialNumber() == original);
