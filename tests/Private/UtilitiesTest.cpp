@@ -352,18 +352,19 @@ TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
 }
 
 TEST(Tickler, MapsSplitsAndCountsIntoItsRangeOnItsSinkAndIsSilentWithoutOne) {
-    RecordingSink sink, part, sub, none;
+    RecordingSink sink, mapped, sub, none;
     std::vector<std::uint32_t> stepCounts;
-    for (const Tickler& tickler : {Tickler(), Tickler(&part, 0.5, 0.25)}) { // copies share it
+    for (const Tickler& tickler : {Tickler(), Tickler(&mapped, 0.5, 0.25)}) { // copies share it
         for (double fraction : {0.0, 1.0, 0.5, 2.0, -1.0}) {
             tickler.Tickle(fraction);
         }
+        tickler.SetStep(5);
         tickler.SetStepCount(3);
         stepCounts.push_back(tickler.GetStepCount());
     }
     EXPECT_EQ(stepCounts, (std::vector<std::uint32_t>{0, 3}));
-    EXPECT_EQ(part.GetStep(), 1u); // a new count restarts at step 1
-    EXPECT_EQ(part.positions, (std::vector<double>{0.5, 0.75, 0.625, 1.0, 0.25})); // unclamped
+    EXPECT_EQ(mapped.GetStep(), 1u); // a new count restarts at step 1
+    EXPECT_EQ(mapped.positions, (std::vector<double>{0.5, 0.75, 0.625, 1.0, 0.25})); // unclamped
     const Tickler whole(&sink);
     // Each part's offset+scale, marked when it is not on sink.
     const auto ranges = [&](const std::vector<Tickler>& parts) {
@@ -388,7 +389,6 @@ TEST(Tickler, MapsSplitsAndCountsIntoItsRangeOnItsSinkAndIsSilentWithoutOne) {
         each.Increment();
         empty.Increment();
     }
-    // count / total at every third item, none beyond the total
     EXPECT_EQ(sink.positions, (std::vector<double>{0.3, 0.6, 0.9}));
     EXPECT_TRUE(sub.positions == (std::vector<double>{0.75, 1.0}) && none.positions.empty());
     try {
