@@ -1,298 +1,403 @@
-// The tree and path utilities on real folders: creating a tree, copying a tree (attributes,
-// recursion, conflicts, ".lnk" folders, a target inside its source, progress within a split
-// range), sizes and searches, trees holding links, relative paths, unique names, moving within
-// a volume, and the process paths.
+// The tree and path utilities on real folders: creating, copying, moving and removing trees
+// (links of every kind, a target inside its source), sizes and searches, relative paths, unique
+// names, the process paths, the private temporary folder; and the ticklers carrying progress.
 #include "Private/FileChannel.h"
-#include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
+#include "Private/FolderIterator.h"
 #include "Private/FolderSpec.h"
-
-#include "Private/Windows/FileSystem_Win32_Install.h"
+#include "Private/Windows/FileSystem_Win32_API.h"
 #include "common/FileSystemTest.h"
-#include "common/TestDrives.h"
-#include "common/TestFolder.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <string>
+#include <cmath>
+#include <sstream>
 
 using namespace FileSystem;
 using namespace TalvenTest;
 
 namespace {
 
-// Made by tests/fixtures/util-links.sh.
-const wchar_t* const LinkTree = L"C:\\talven-fixtures\\util-links\\tree";
+using Strings = std::vector<std::string>;
 
-class UtilitiesTest : public ::testing::Test {
-protected:
-    void SetUp() override { FileSystem_Win32::Install(); }
-
-    FileSpec At(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }
-    void Folder(const std::wstring& name) const { At(name).CreateFolder(); }
-    static FileSpec Path(const wchar_t* path) { return FileSpec(FilePath(path)); }
-
-    TalvenTest::TestFolder dir;
-};
-
-TEST_F(UtilitiesTest, CreateFolderTreeCreatesMissingLevelsOnlyAndStopsAtAFile) {
-    Folder(L"a");
-    CreateFolderTree(At(L"a\\b\\c"));
-    EXPECT_TRUE(At(L"a\\b\\c").IsFolder());
-    CreateFolderTree(At(L"a\\b\\c")); // again: nothing to do
-    dir.WriteFile(L"f", "x");
-    const FileException e = CatchFileException([&] { CreateFolderTree(At(L"f\\g")); });
-    EXPECT_EQ(e.code(), FileException::FileExists.id());
-    EXPECT_EQ(Narrow(FilePath(e.path())), Narrow(At(L"f").GetPath()));
+// The names sorted and joined by spaces: one comparison shows the whole list.
+std::string Joined(Strings names) {
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names) {
+        all += (all.empty() ? "" : " ") + name;
+    }
+    return all;
 }
 
-TEST_F(UtilitiesTest, CopyFolderAttributesRecursionConflictsAndLnkFolders) {
-    Folder(L"src");
-    Folder(L"src\\sub");
-    Folder(L"src\\dir.lnk");
-    dir.WriteFile(L"src\\a.txt", "aaa");
-    dir.WriteFile(L"src\\sub\\b.txt", "bb");
-    dir.WriteFile(L"src\\dir.lnk\\c.txt", "c");
+std::string Listing(const std::wstring& path) {
+    Strings names;
+    for (FolderIterator it = FolderSpec(FilePath(path)).NewIterator(); !it.AtEnd(); it.Advance()) {
+        names.push_back(Narrow(it.Current().GetName()));
+    }
+    return Joined(names);
+}
+
+class UtilitiesTest : public FileSystemTest {
+protected:
+    // Makes each entry below in: "name=bytes" a file, any other name a folder.
+    void Make(std::initializer_list<std::wstring> entries, const std::wstring& in = L"") const {
+        for (const std::wstring& entry : entries) {
+            const size_t equals = entry.find(L'=');
+            if (equals == std::wstring::npos) {
+                At(in + entry).CreateFolder();
+            } else {
+                dir.WriteFile(in + entry.substr(0, equals), Narrow(entry.substr(equals + 1)));
+            }
+        }
+    }
+    std::string Read(const std::wstring& name) const { return ReadAll(dir.Child(name)); }
+    static std::int32_t Denied() { return FileException::AccessDenied.id(); }
+    static std::int32_t Taken() { return FileException::FileExists.id(); }
+    static FileSpec Path(const std::wstring& path) { return FileSpec(FilePath(path)); }
+    FolderSpec Folder(const std::wstring& name) const { return FolderSpec(At(name).GetPath()); }
+    // top\{a, b, full\{c, deeper\d}, empty, locked\e} with b, d, e and locked read-only.
+    void MakeTree(const std::wstring& top) const {
+        Make({L"", L"\\full", L"\\full\\deeper", L"\\empty", L"\\locked", L"\\a=a", L"\\b=b",
+              L"\\full\\c=c", L"\\full\\deeper\\d=d", L"\\locked\\e=e"},
+             top);
+        for (const wchar_t* name : {L"\\b", L"\\full\\deeper\\d", L"\\locked\\e", L"\\locked"}) {
+            Folder(top + name).SetAttributes(AttributeReadOnly);
+        }
+    }
+};
+
+TEST_F(UtilitiesTest, CreateCopyAndMoveTreesWithAttributesConflictsProgressAndCancellation) {
+    Make({L"src", L"src\\sub", L"src\\dir.lnk", L"src\\a.txt=aaa", L"src\\sub\\b.txt=bb",
+          L"src\\dir.lnk\\c.txt=c", L"flat", L"f=x"});
+    CreateFolderTree(At(L"a\\b\\c"));
+    CreateFolderTree(At(L"a\\b\\c")); // again: nothing to do
+    EXPECT_TRUE(At(L"a\\b\\c").IsFolder());
+    const FileException e = CatchFileException([&] { CreateFolderTree(At(L"f\\g")); });
+    EXPECT_TRUE(e.code() == Taken() && Narrow(FilePath(e.path())) == Narrow(At(L"f").GetPath()))
+        << e.what();
     At(L"src").SetAttributes(AttributeHidden | AttributeReadOnly | AttributeArchive |
                              AttributeSystem);
-
-    CopyFolder(At(L"deep"), At(L"src"), true, Tickler());
+    RecordingSink sink, cancelling, moving;
+    CopyFolder(At(L"deep"), At(L"src"), true, Split(Tickler(&sink), 4)[2]);
     // Wine keeps no DOS attributes on folders; there this only shows that both agree.
     EXPECT_EQ(At(L"deep").GetAttributes(), At(L"src").GetAttributes());
-    EXPECT_EQ(ReadAll(dir.Child(L"deep\\sub\\b.txt")), "bb");
-    EXPECT_EQ(ReadAll(dir.Child(L"deep\\dir.lnk\\c.txt")), "c"); // a folder, not a shortcut
-
-    Folder(L"flat");
+    EXPECT_EQ(Read(L"deep\\sub\\b.txt") + Read(L"deep\\dir.lnk\\c.txt"), "bbc"); // .lnk: a folder
+    EXPECT_EQ(sink.texts.size(), 3u);
+    EXPECT_EQ(std::count(sink.positions.begin(), sink.positions.end(), 0.75), 3);
+    const auto range = std::minmax_element(sink.positions.begin(), sink.positions.end());
+    EXPECT_EQ(std::make_pair(*range.first, *range.second), std::make_pair(0.5, 0.75));
     At(L"flat").SetAttributes(0);
     CopyFolder(At(L"flat"), At(L"src"), false, Tickler());
     EXPECT_EQ(At(L"flat").GetAttributes(), 0u);
-    EXPECT_EQ(ReadAll(dir.Child(L"flat\\a.txt")), "aaa");
-    EXPECT_FALSE(Exists(dir.Child(L"flat\\sub")));
-
-    EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"flat"), At(L"src"), true, Tickler()); }),
-              FileException::FileExists.id());
+    EXPECT_EQ(Read(L"flat\\a.txt") + Listing(dir.Child(L"flat")), "aaaa.txt");
+    EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"flat"), At(L"src"), true, Tickler()); }), Taken());
     // A target inside its source would be listed while it is filled, without end.
     EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"src\\sub\\in"), At(L"src"), true, Tickler()); }),
-              FileException::AccessDenied.id());
+              Denied());
     EXPECT_FALSE(Exists(dir.Child(L"src\\sub\\in")));
+    cancelling.cancelAt = 0.0; // at the first report
+    const FileException cancelled = CatchFileException(
+        [&] { CopyFolder(At(L"gone"), At(L"src"), true, Tickler(&cancelling)); });
+    const auto* cause = dynamic_cast<const SystemException::Win32*>(cancelled.cause());
+    EXPECT_EQ(cause ? cause->number() : 0, 1235u); // ERROR_CANCELLED
+    EXPECT_FALSE(Exists(dir.Child(L"gone")));
     At(L"src").SetAttributes(0);
+    Move(At(L"moved"), At(L"flat"), Tickler(&moving));
+    EXPECT_EQ(moving.positions, (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(moving.texts, Strings{"copying " + Narrow(At(L"flat").GetPath())});
+    EXPECT_EQ(ErrorCode([&] { Move(At(L"f"), At(L"moved\\a.txt"), Tickler()); }), Taken());
+    EXPECT_EQ(ErrorCode([&] { Move(At(L"moved\\in"), At(L"moved"), Tickler()); }), Denied());
+    EXPECT_EQ(Read(L"f") + Listing(dir.Child(L"moved")) + " / " + Listing(dir.Path()),
+              "xa.txt / a deep f moved src");
 }
 
-TEST_F(UtilitiesTest, CopyFolderReportsEachFileWithinTheGivenPart) {
-    Folder(L"src");
-    dir.WriteFile(L"src\\1", "one");
-    dir.WriteFile(L"src\\2", "");
-    RecordingSink sink;
-    const Tickler part = Split(Tickler(&sink), 4)[2];
-    CopyFolder(At(L"dst"), At(L"src"), true, part);
-    EXPECT_EQ(sink.texts.size(), 2u);
-    EXPECT_EQ(std::count(sink.positions.begin(), sink.positions.end(), 0.75), 2);
-    for (double p : sink.positions) {
-        EXPECT_TRUE(p >= 0.5 && p <= 0.75) << p;
-    }
-}
-
-TEST_F(UtilitiesTest, CopyFolderStopsBetweenFilesWhenCancelled) {
-    Folder(L"src");
-    for (int i = 0; i < 5; ++i) {
-        dir.WriteFile(L"src\\f" + std::to_wstring(i), "small");
-    }
-    RecordingSink sink;
-    sink.cancelAt = 0.0; // at the first report
-    try {
-        CopyFolder(At(L"dst"), At(L"src"), true, Tickler(&sink));
-        ADD_FAILURE() << "not cancelled";
-    } catch (const FileException& e) {
-        const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());
-        ASSERT_NE(cause, nullptr);
-        EXPECT_EQ(cause->number(), 1235u);
-    }
-    EXPECT_FALSE(Exists(dir.Child(L"dst"))); // what the copy made is removed
-}
-
-TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListing) {
-    Folder(L"s");
-    Folder(L"s\\d.txt");
-    Folder(L"x");
-    Folder(L"x\\bin");
-    Folder(L"x\\bin\\bin");
-    dir.WriteFile(L"s\\a.txt", "123");
-    dir.WriteFile(L"s\\B.TXT", "12345");
-    dir.WriteFile(L"s\\c.log", "");
-    dir.WriteFile(L"s\\d.txt\\e.txt", "1234567");
+TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListingAndCountFilesInUse) {
+    Make({L"s", L"s\\d.txt", L"x", L"x\\bin", L"x\\bin\\bin", L"s\\a.txt=123", L"s\\B.TXT=12345",
+          L"s\\c.log=", L"s\\d.txt\\e.txt=1234567"});
     EXPECT_EQ(GetFolderSize(At(L"s"), false), 8u);
     EXPECT_EQ(GetFolderSize(At(L"s"), true), 15u);
-
     // Within one folder the order is the OS's; the sub-folder's results come last.
-    std::vector<std::string> deep = Names(FindFiles(At(L"s"), FilePath("*.txt"), true));
-    ASSERT_EQ(deep.size(), 3u);
-    EXPECT_EQ(deep[2], "e.txt");
-    std::sort(deep.begin(), deep.end());
-    EXPECT_EQ(deep, (std::vector<std::string>{"B.TXT", "a.txt", "e.txt"}));
-    std::vector<std::string> flat = Names(FindFiles(At(L"s"), FilePath("*.txt"), false));
-    std::sort(flat.begin(), flat.end());
-    EXPECT_EQ(flat, (std::vector<std::string>{"B.TXT", "a.txt", "d.txt"}));
-
+    const Strings deep = Names(FindFiles(At(L"s"), FilePath("*.txt"), true));
+    EXPECT_EQ(Joined(deep) + " last " + deep.back(), "B.TXT a.txt e.txt last e.txt");
+    EXPECT_EQ(Joined(Names(FindFiles(At(L"s"), FilePath("*.txt"), false))), "B.TXT a.txt d.txt");
     const FileSpecList bins = FindFolders(At(L""), FilePath("bin"), true);
-    ASSERT_EQ(bins.size(), 1u);
-    EXPECT_TRUE(bins[0] == At(L"x\\bin"));
-    EXPECT_TRUE(FindFolders(At(L"x"), FilePath("bin"), false).size() == 1);
-}
-
-// Sizes come from the listing, without opening the files: one held open without sharing and
-// one that another handle is still writing count with their current sizes.
-TEST_F(UtilitiesTest, FolderSizeCountsFilesInUseWithTheirCurrentSize) {
-    Folder(L"s");
-    dir.WriteFile(L"s\\held", "1234567");
+    EXPECT_TRUE(bins.size() == 1 && bins[0] == At(L"x\\bin"));
+    EXPECT_EQ(Names(FindFolders(At(L"x"), FilePath("bin"), false)), Strings{"bin"});
+    // Sizes come from the listing: files held without sharing or still growing count as they are.
+    Make({L"s\\held=1234567"});
     const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
                                                   nullptr, OPEN_EXISTING, 0, nullptr));
     const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
                                                      GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                                      CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(held.IsValid() && growing.IsValid());
-    const std::string bytes(100, 'g');
-    for (std::uint64_t expected : {107u, 207u}) {
+    for (std::uint64_t expected : {122u, 222u}) {
         DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(growing.Get(), bytes.data(), 100, &written, nullptr));
+        ASSERT_TRUE(
+            ::WriteFile(growing.Get(), std::string(100, 'g').data(), 100, &written, nullptr));
         EXPECT_EQ(GetFolderSize(At(L"s"), true), expected);
     }
 }
 
-TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinkedFolders) {
-    const FileSpec tree = Path(LinkTree);
+// tests/fixtures/util-links.sh: tree\{a.txt, sub\b.txt, sub\up -> .., out -> outside}. A target
+// inside its source is also seen through out, and through S:, which is second-drive.
+TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSource) {
+    const std::wstring links = L"C:\\talven-fixtures\\util-links\\";
+    const FileSpec tree = Path(links + L"tree");
     if (!tree.IsPresent()) {
         GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
     }
-    // out -> ../outside (7 bytes); sub/up -> .. would loop.
-    EXPECT_EQ(GetFolderSize(tree, true), 8u);
-    std::vector<std::string> files = Names(FindFiles(tree, FilePath("*"), true));
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"a.txt", "b.txt"}));
-    EXPECT_EQ(Names(FindFolders(tree, FilePath("up"), true)), (std::vector<std::string>{"up"}));
-    EXPECT_TRUE(FindFolders(tree, FilePath("o.txt"), true).empty());
-
+    EXPECT_EQ(GetFolderSize(tree, true), 8u); // without out's 7 bytes; up would loop
+    EXPECT_EQ(Joined(Names(FindFiles(tree, FilePath("*"), true))), "a.txt b.txt");
+    EXPECT_EQ(Names(FindFolders(tree, FilePath("up"), true)), Strings{"up"});
     CopyFolder(At(L"copy"), tree, true, Tickler());
-    EXPECT_EQ(ReadAll(dir.Child(L"copy\\sub\\b.txt")), "bbbbb");
-    EXPECT_FALSE(Exists(dir.Child(L"copy\\out")));
-    EXPECT_FALSE(Exists(dir.Child(L"copy\\sub\\up")));
-}
-
-// The same target inside its source, reached another way: through a linked folder (the
-// fixture's out -> outside), and through S:, a second drive letter for the folder
-// C:\talven-fixtures\second-drive (tests/fixtures/setup-drives.sh).
-TEST_F(UtilitiesTest, TargetInsideItsSourceIsSeenThroughLinksAndOtherDriveLetters) {
-    const std::wstring outside = L"C:\\talven-fixtures\\util-links\\outside";
-    if (!Exists(outside)) {
-        GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
-    }
-    EXPECT_EQ(ErrorCode([&] {
-                  CopyFolder(Path(L"C:\\talven-fixtures\\util-links\\tree\\out\\copy"),
-                             Path(outside.c_str()), true, Tickler());
-              }),
-              FileException::AccessDenied.id());
-    EXPECT_FALSE(Exists(outside + L"\\copy"));
-    if (!TalvenTest::DriveUsable(L"S:\\")) {
+    EXPECT_EQ(Read(L"copy\\sub\\b.txt") + Listing(dir.Child(L"copy")) + " / " +
+                  Listing(dir.Child(L"copy\\sub")),
+              "bbbbba.txt sub / b.txt");
+    const FileSpec outside = Path(links + L"outside");
+    EXPECT_EQ(
+        ErrorCode([&] { CopyFolder(Path(links + L"tree\\out\\in"), outside, true, Tickler()); }),
+        Denied());
+    EXPECT_FALSE(Exists(links + L"outside\\in"));
+    if (!DriveUsable(L"S:\\")) {
         GTEST_SKIP() << "no drive S: (tests/fixtures/setup-drives.sh)";
     }
-    const std::wstring run = L"run-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                             std::to_wstring(::GetTickCount());
-    const std::wstring source = L"C:\\talven-fixtures\\second-drive\\" + run;
-    ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
-    struct Remove {
-        std::wstring path;
-        ~Remove() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } remove{source};
-    Path(source.c_str()).MakeChild(FilePath("f.txt")).OpenChannel(ModeWrite | ModeCreate);
-    const std::wstring inside = L"S:\\" + run + L"\\in";
-    EXPECT_EQ(
-        ErrorCode([&] { CopyFolder(Path(inside.c_str()), Path(source.c_str()), true, Tickler()); }),
-        FileException::AccessDenied.id());
-    EXPECT_EQ(ErrorCode([&] { Move(Path(inside.c_str()), Path(source.c_str()), Tickler()); }),
-              FileException::AccessDenied.id());
-    EXPECT_FALSE(Exists(source + L"\\in"));
+    const std::wstring second = L"C:\\talven-fixtures\\second-drive";
+    const TestFolder run(second, L"run");
+    const FileSpec source = Path(run.Path());
+    const FileSpec inside = Path(L"S:" + run.Path().substr(second.size()) + L"\\in");
+    source.MakeChild(FilePath("f.txt")).OpenChannel(ModeWrite | ModeCreate);
+    EXPECT_EQ(ErrorCode([&] { CopyFolder(inside, source, true, Tickler()); }), Denied());
+    EXPECT_EQ(ErrorCode([&] { Move(inside, source, Tickler()); }), Denied());
+    EXPECT_FALSE(Exists(run.Child(L"in")));
 }
 
-TEST_F(UtilitiesTest, RelativePaths) {
+TEST_F(UtilitiesTest, RelativePathsUniqueNamesAndProcessPaths) {
+    // Between volumes (the optical drive T: of setup-drives.sh) there is none.
     const struct {
-        const wchar_t* target;
-        const wchar_t* base;
+        const wchar_t *target, *base;
         const char* expected;
-    } cases[] = {
-        {L"C:\\a\\c\\d", L"C:\\a\\b", "./../c/d"},
-        {L"C:\\a\\b", L"C:\\a\\b", "."},
-        {L"C:\\a\\b", L"C:\\", "./a/b"},
-        {L"C:\\", L"C:\\a\\b", "./../.."},
-        {L"C:\\A\\x", L"c:\\a", "./x"},
-        {L"C:\\a", nullptr, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(FilePath(c.target)));
-        const FileSpec base = c.base ? Path(c.base) : FileSpec();
-        EXPECT_EQ(Narrow(GetRelativePath(Path(c.target), base)), c.expected);
-    }
-}
-
-TEST_F(UtilitiesTest, MakeUniqueChildNumbersFromOne) {
-    const FileSpec folder = At(L"");
-    const struct {
-        const char* templ;
-        const char* extension;
-        std::vector<std::string> names;
-    } cases[] = {
-        {"log", "txt", {"log.txt", "log1.txt", "log2.txt"}},
-        {"a*b", ".txt", {"a1b.txt", "a2b.txt"}},
-        {"plain", "", {"plain", "plain1"}},
-    };
-    for (const auto& c : cases) {
-        for (const std::string& expected : c.names) {
-            const FileSpec child =
-                MakeUniqueChild(folder, FilePath(c.templ), FilePath(c.extension));
-            ASSERT_EQ(Narrow(child.GetName()), expected);
-            dir.WriteFile(TextConvert::Utf8ToWide(child.GetName().GetBytes()), "");
+    } rows[] = {// clang-format off
+        {L"C:\\a\\c\\d", L"C:\\a\\b", "./../c/d"}, {L"C:\\a\\b", L"C:\\a\\b", "."},
+        {L"C:\\a\\b", L"C:\\", "./a/b"}, {L"C:\\", L"C:\\a\\b", "./../.."}, {L"C:\\A\\x", L"c:\\a", "./x"},
+        {L"C:\\a", nullptr, ""}, {L"T:\\", L"C:\\", ""}};
+    // clang-format on
+    for (const auto& row : rows) {
+        if (row.target[0] != L'T' || DriveUsable(L"T:\\")) { // T: needs its fixture
+            const FileSpec base = row.base ? Path(row.base) : FileSpec();
+            EXPECT_EQ(Narrow(GetRelativePath(Path(row.target), base)), row.expected)
+                << Narrow(FilePath(row.target));
         }
     }
-}
-
-TEST_F(UtilitiesTest, MoveWithinAVolumeRenamesAndRefusesExistingTargetsAndItsOwnTree) {
-    Folder(L"tree");
-    dir.WriteFile(L"tree\\f.txt", "f");
-    RecordingSink sink;
-    Move(At(L"moved"), At(L"tree"), Tickler(&sink));
-    EXPECT_EQ(ReadAll(dir.Child(L"moved\\f.txt")), "f");
-    EXPECT_FALSE(Exists(dir.Child(L"tree")));
-    EXPECT_EQ(sink.positions, (std::vector<double>{0.0, 1.0}));
-    EXPECT_EQ(sink.texts, (std::vector<std::string>{"copying " + Narrow(At(L"tree").GetPath())}));
-
-    dir.WriteFile(L"other.txt", "other");
-    EXPECT_EQ(ErrorCode([&] { Move(At(L"other.txt"), At(L"moved\\f.txt"), Tickler()); }),
-              FileException::FileExists.id());
-    EXPECT_EQ(ReadAll(dir.Child(L"other.txt")), "other");
-    EXPECT_EQ(ReadAll(dir.Child(L"moved\\f.txt")), "f");
-    EXPECT_EQ(ErrorCode([&] { Move(At(L"moved\\in"), At(L"moved"), Tickler()); }),
-              FileException::AccessDenied.id());
-    EXPECT_EQ(ReadAll(dir.Child(L"moved\\f.txt")), "f");
-}
-
-TEST_F(UtilitiesTest, ProcessPathsAndModuleSiblings) {
-    const FileSpec exe = GetApplicationFile();
-    EXPECT_TRUE(exe.IsFile());
-    EXPECT_TRUE(GetModuleFile() == exe); // the library is linked into the test program
-    EXPECT_TRUE(GetModuleSiblingFolder(FilePath("lang")).IsFolder());
-    EXPECT_EQ(ErrorCode([] { GetModuleSiblingFile(FilePath("lang")); }),
-              FileException::AccessDenied.id());
-    EXPECT_FALSE(GetModuleSiblingFile(FilePath("absent.txt")).IsPresent());
-
+    const struct {
+        const char *templ, *extension, *name;
+    } names[] = {{"log", "txt", "log.txt"},  {"log", "txt", "log1.txt"}, {"a*b", ".txt", "a1b.txt"},
+                 {"a*b", ".txt", "a2b.txt"}, {"plain", "", "plain"},     {"plain", "", "plain1"}};
+    for (const auto& row : names) {
+        ASSERT_EQ(
+            Narrow(
+                MakeUniqueChild(At(L""), FilePath(row.templ), FilePath(row.extension)).GetName()),
+            row.name);
+        dir.WriteFile(TextConvert::AnsiToWide(row.name), "");
+    }
+    // The process paths: the library is linked into the program, with lang\ beside it.
+    EXPECT_TRUE(GetModuleFile() == GetApplicationFile() &&
+                GetModuleSiblingFolder(FilePath("lang")).IsFolder());
+    EXPECT_EQ(ErrorCode([] { GetModuleSiblingFile(FilePath("lang")); }), Denied());
     const FileSpec before = GetCurrentFolder();
     SetCurrentFolder(At(L""));
     EXPECT_TRUE(GetCurrentFolder() == At(L""));
-    EXPECT_TRUE(FileSpec(FilePath("rel.txt")) == At(L"rel.txt"));
     SetCurrentFolder(before);
-    EXPECT_NE(ErrorCode([&] { SetCurrentFolder(At(L"missing")); }), 0);
+}
+
+// One private temporary folder per process, made anew when it vanished, numbered when
+// "Talven.tmp" is taken; Uninstall removes it (read-only content too) or leaves it silently.
+TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const FolderSpec first = GetTempFolder();
+    const FileSpec parent = first.ParentFolder();
+    EXPECT_TRUE(first.IsFolder() && GetTempFolder() == first && parent == FileSpec(FilePath(temp)));
+    first.DeleteTree();
+    // Wine's file index is the inode, which Linux reuses at once: a spacer takes it.
+    const TestFolder spacer;
+    const std::wstring plain = std::wstring(temp) + L"Talven.tmp";
+    const bool made = ::CreateDirectoryW(plain.c_str(), nullptr);
+    const FileSpec numbered = MakeUniqueChild(parent, FilePath("Talven"), FilePath("tmp"));
+    EXPECT_TRUE(GetTempFolder().IsFolder() && GetTempFolder() == numbered &&
+                !(numbered == Path(plain)));
+    if (made) {
+        ::RemoveDirectoryW(plain.c_str());
+    }
+    for (const bool hold : {false, true}) {
+        SCOPED_TRACE(hold);
+        const FolderSpec folder = GetTempFolder();
+        const std::wstring path = TextConvert::Utf8ToWide(folder.GetPath().GetBytes());
+        folder.MakeChild(FilePath("sub")).CreateFolder();
+        const FileSpec file = folder.MakeChild(FilePath("sub\\f.txt"));
+        FileSpec_Impl(file).GetImpl()->Create();
+        file.SetAttributes(AttributeReadOnly);
+        {
+            const Win32Res::FileHandle held(
+                hold ? ::CreateFileW((path + L"\\held.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                     : INVALID_HANDLE_VALUE);
+            EXPECT_NO_THROW(FileSystem_Win32::Uninstall(); FileSystem_Win32::Uninstall()); // twice
+        }
+        EXPECT_TRUE(hold || !Exists(path));
+        EXPECT_TRUE(!FileSystem_Win32::IsStarted() && FileSystem_Win32::GetAPI() == nullptr);
+        RemoveTree(path);
+        FileSystem_Win32::Install();
+        EXPECT_TRUE(FileSystem_Win32::IsStarted() && GetTempFolder().IsFolder());
+    }
+    FileSystem_Win32::Uninstall(); // the folder goes with the test, and the library stays on
+    FileSystem_Win32::Install();
+}
+
+TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsSubFoldersWhenAskedAndHeldItemsLast) {
+    MakeTree(L"top");
+    Folder(L"top").DeleteContents(false);
+    EXPECT_EQ(Listing(dir.Child(L"top")) + " / " + Listing(dir.Child(L"top\\full")) + " / " +
+                  Listing(dir.Child(L"top\\locked")),
+              "empty full locked / c deeper / e");
+    Folder(L"top").DeleteContents(true);
+    EXPECT_EQ(Listing(dir.Child(L"top")), "");
+    // A missing folder is quiet; emptying must find it, like a listing; a file is refused.
+    EXPECT_NO_THROW(Folder(L"missing\\below").DeleteTree());
+    CatchFileException([&] { Folder(L"missing").DeleteContents(true); });
+    Make({L"file=x"});
+    CatchFileException([&] { Folder(L"file").DeleteTree(); });
+    EXPECT_EQ(Read(L"file"), "x");
+    MakeTree(L"hold");
+    const auto removeHolding = [&](const std::wstring& name, DWORD flags, DWORD share) {
+        const Win32Res::FileHandle held(::CreateFileW(dir.Child(name).c_str(), GENERIC_READ, share,
+                                                      nullptr, OPEN_EXISTING, flags, nullptr));
+        EXPECT_TRUE(held.IsValid());
+        return CatchFileException([&] { Folder(L"hold").DeleteTree(); });
+    };
+    // A handle that refuses deletion of the folder alone: the contents must be gone first.
+    FileException e =
+        removeHolding(L"hold", FILE_FLAG_BACKUP_SEMANTICS, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"hold")) + "]",
+              Narrow(dir.Child(L"hold")) + " holds []");
+    Make({L"hold\\busy", L"hold\\busy\\held=h"});
+    e = removeHolding(L"hold\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0);
+    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"hold")) + "]",
+              Narrow(dir.Child(L"hold\\busy\\held")) + " holds [busy]");
+    EXPECT_EQ(e.code(), Denied());
+    Folder(L"hold").SetAttributes(AttributeReadOnly);
+    Folder(L"hold").DeleteTree();
+    EXPECT_EQ(Listing(dir.Path()), "file top");
+}
+
+// A set of tests/fixtures/make-links.sh (see there), claimed by renaming so that each run uses
+// its own: every kind of link, removed by every removing operation.
+TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
+    const std::wstring base = L"C:\\talven-fixtures\\";
+    std::wstring set, drive;
+    for (int n = 1; n <= 64 && set.empty(); ++n) {
+        const std::wstring number = std::to_wstring(n), from = base + L"links\\set-" + number,
+                           claimed = from + L"-claimed-" + std::to_wstring(::GetTickCount());
+        if (::MoveFileW(from.c_str(), claimed.c_str())) {
+            set = claimed;
+            drive = base + L"second-drive\\links\\set-" + number;
+        }
+    }
+    if (set.empty()) {
+        GTEST_SKIP() << "no unused link set: run tests/fixtures/make-links.sh <wineprefix>";
+    }
+    const auto at = [&](const std::wstring& below) { return set + L"\\" + below; };
+    // The links lead where they should: otherwise the test would prove nothing.
+    const DWORD linked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    ASSERT_EQ(::GetFileAttributesW(at(L"tree\\sub\\out").c_str()) &
+                  ::GetFileAttributesW(at(L"tree\\sub\\up").c_str()) & linked,
+              linked);
+    ASSERT_EQ(ReadAll(at(L"tree\\sub\\out\\a.txt")) + ReadAll(at(L"tree\\sub\\up\\file.txt")) +
+                  ReadAll(at(L"kinds\\file\\link")) + ReadAll(at(L"kinds\\drive\\link\\d.txt")),
+              "alphafilealphadelta");
+    // Emptying without recursion leaves the links, as it leaves every sub-folder.
+    FolderSpec(FilePath(at(L"tree\\sub"))).DeleteContents(false);
+    EXPECT_EQ(Listing(at(L"tree\\sub")), "out up");
+    // Wine applies a remove of a Linux link to its target, so there the link must stay, refused;
+    // a dangling link it does not list, so its folder stays. T: DeleteTree, C: DeleteContents of
+    // the folder, R: Delete.
+    for (const wchar_t* row :
+         {L"Ttree\\sub\\out", L"Ttree", L"Tkinds\\empty", L"Ckinds\\full\\link", L"Tkinds\\file",
+          L"Tkinds\\drive\\link", L"Tkinds\\drive", L"Tkinds\\empty\\link",
+          L"Ckinds\\dangling\\link", L"Rkinds\\file\\link"}) {
+        SCOPED_TRACE(Narrow(row));
+        const std::wstring path = at(row + 1), folder = path.substr(0, path.rfind(L'\\'));
+        const bool dangling = folder == at(L"kinds\\dangling");
+        try {
+            row[0] == L'C'   ? FolderSpec(FilePath(folder)).DeleteContents(true)
+            : row[0] == L'R' ? FileSpec(FilePath(path)).Delete()
+                             : FolderSpec(FilePath(path)).DeleteTree();
+            EXPECT_FALSE(UnderWine() && !dangling) << "a link was removed under Wine";
+            EXPECT_FALSE(Exists(path));
+        } catch (const FileException& e) {
+            EXPECT_TRUE(UnderWine()) << e.what();
+            const std::string where = TextConvert::Chars(e.path());
+            const std::string name = where.substr(where.rfind('\\') + 1);
+            EXPECT_EQ(e.code(), dangling ? FileException::FolderNotEmpty.id() : Denied());
+            EXPECT_TRUE(dangling ? where == Narrow(folder)
+                                 : name == "out" || name == "up" || name == "link")
+                << where;
+        }
+        EXPECT_EQ(ReadAll(at(L"outside\\a.txt")) + ReadAll(at(L"outside\\b.txt")) +
+                      ReadAll(at(L"outside\\deep\\c.txt")) + ReadAll(drive + L"\\d.txt") + " [" +
+                      Listing(at(L"empty")) + "] [" + Listing(drive) + "]" +
+                      (Exists(at(L"nowhere")) ? " nowhere" : ""),
+                  "alphabravocharliedelta [] [d.txt]");
+    }
+}
+
+TEST(Tickler, MapsSplitsAndCountsIntoItsRangeOnItsSinkAndIsSilentWithoutOne) {
+    RecordingSink sink, mapped, sub, none;
+    std::vector<std::uint32_t> stepCounts;
+    for (const Tickler& tickler : {Tickler(), Tickler(&mapped, 0.5, 0.25)}) { // copies share it
+        for (double fraction : {0.0, 1.0, 0.5, 2.0, -1.0}) {
+            tickler.Tickle(fraction);
+        }
+        tickler.SetStep(5);
+        tickler.SetStepCount(3);
+        stepCounts.push_back(tickler.GetStepCount());
+    }
+    EXPECT_EQ(stepCounts, (std::vector<std::uint32_t>{0, 3}));
+    EXPECT_EQ(mapped.GetStep(), 1u); // a new count restarts at step 1
+    EXPECT_EQ(mapped.positions, (std::vector<double>{0.5, 0.75, 0.625, 1.0, 0.25})); // unclamped
+    const Tickler whole(&sink);
+    // Each part's offset+scale, marked when it is not on sink.
+    const auto ranges = [&](const std::vector<Tickler>& parts) {
+        std::ostringstream out;
+        for (const Tickler& part : parts) {
+            out << (part.GetImpl() == &sink ? "" : "elsewhere:") << part.GetOffset() << "+"
+                << part.GetScale() << " ";
+        }
+        return out.str();
+    };
+    EXPECT_EQ(ranges(Split(whole, 4)), "0+0.25 0.25+0.25 0.5+0.25 0.75+0.25 ");
+    EXPECT_EQ(ranges(Split(whole, 0)), "");
+    EXPECT_EQ(ranges(Split(Tickler(&sink, 0.5, 0.5), {2.0, 0.0, 2.0})),
+              "0.5+0.25 0.75+0 0.75+0.25 ");
+    EXPECT_TRUE(Split(whole, std::vector<double>{}).empty() && Split(whole, {1.0, -2.0}).empty() &&
+                Split(whole, {1.0, std::nan("")}).empty() && Split(whole, {1.0, HUGE_VAL}).empty());
+    TickleCounter counter(whole, 10, 3);
+    TickleCounter each(Tickler(&sub, 0.5, 0.5), 2, 1); // reaches the end exactly
+    TickleCounter empty(Tickler(&none), 0, 1);         // never divides by zero
+    for (int i = 1; i <= 12; ++i) {
+        counter.Increment();
+        each.Increment();
+        empty.Increment();
+    }
+    EXPECT_EQ(sink.positions, (std::vector<double>{0.3, 0.6, 0.9}));
+    EXPECT_TRUE(sub.positions == (std::vector<double>{0.75, 1.0}) && none.positions.empty());
+    try {
+        const TickleCounter zero(Tickler(&sink), 10, 0);
+        ADD_FAILURE() << "interval 0 accepted";
+    } catch (const TalvenException& e) {
+        EXPECT_EQ(e.code(), -2);
+        EXPECT_NE(TextConvert::Chars(e.message()).find(".\\Private\\Tickler"), std::string::npos);
+    }
 }
 
 } // namespace
