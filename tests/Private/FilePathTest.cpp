@@ -40,7 +40,7 @@ bool LiteralMatch(const char* name, const char* pattern) {
            LiteralMatch(name + 1, pattern + 1);
 }
 
-TEST(FilePathTest, SplitsNameAndExtension) {
+TEST(FilePathTest, SplitsAndAddsExtensions) {
     const struct {
         const char* path;
         const char* name;
@@ -70,6 +70,11 @@ TEST(FilePathTest, SplitsNameAndExtension) {
         EXPECT_EQ(S(path.GetBaseName()), c.baseName);
         EXPECT_EQ(S(path), c.path) << "operations must leave the path unchanged";
     }
+    EXPECT_EQ(S(P("a").AddExtension(P("txt"))), "a.txt");
+    EXPECT_EQ(S(P("a").AddExtension(P(".txt"))), "a.txt");
+    EXPECT_EQ(S(P("a").AddExtension(P(""))), "a");
+    EXPECT_EQ(S(P("a.txt").AddExtension(P("bak"))), "a.txt.bak");
+    EXPECT_EQ(S(P("dir\\").AddExtension(P("x"))), "dir\\.x");
 }
 
 TEST(FilePathTest, CanonicalKeysEqualityAndLowerCase) {
@@ -155,29 +160,25 @@ TEST(FilePathTest, MatchesPatterns) {
     }
 }
 
+// Every text up to longest bytes over alphabet.
+std::vector<std::string> AllTexts(const std::string& alphabet, std::size_t longest) {
+    std::vector<std::string> texts{""};
+    for (std::size_t i = 0; texts[i].size() < longest; ++i) {
+        for (char c : alphabet) {
+            texts.push_back(texts[i] + c);
+        }
+    }
+    return texts;
+}
+
 TEST(FilePathTest, MatchingAgreesWithTheRuleOnEveryShortInput) {
-    // Every pattern up to 4 bytes over "ab.*?" against every name up to 5 bytes over "ab.".
-    std::vector<std::string> patterns{""};
-    for (std::size_t i = 0; i < patterns.size() && patterns[i].size() < 4; ++i) {
-        for (char c : std::string("ab.*?")) {
-            patterns.push_back(patterns[i] + c);
-        }
-    }
-    std::vector<std::string> names{""};
-    for (std::size_t i = 0; i < names.size() && names[i].size() < 5; ++i) {
-        for (char c : std::string("ab.")) {
-            names.push_back(names[i] + c);
-        }
-    }
     int failures = 0;
-    for (const std::string& pattern : patterns) {
-        const FilePath patternPath = P(pattern);
-        for (const std::string& name : names) {
+    for (const std::string& pattern : AllTexts("ab.*?", 4)) {
+        for (const std::string& name : AllTexts("ab.", 5)) {
             const bool expected = LiteralMatch(name.c_str(), pattern.c_str());
-            const FilePath namePath = P(name);
             // The names have no upper case, so both case rules must give the same answer.
-            if ((namePath.MatchesPattern(patternPath, true) != expected ||
-                 namePath.MatchesPattern(patternPath, false) != expected) &&
+            if ((P(name).MatchesPattern(P(pattern), true) != expected ||
+                 P(name).MatchesPattern(P(pattern), false) != expected) &&
                 ++failures < 10) {
                 ADD_FAILURE() << "\"" << name << "\" ~ \"" << pattern << "\" should be "
                               << expected;
@@ -194,21 +195,6 @@ TEST(FilePathTest, BacktrackingPatternsFinishQuickly) {
     EXPECT_FALSE(P(many).MatchesPattern(pattern, false));
     EXPECT_TRUE(P(many + "b").MatchesPattern(pattern, false));
     EXPECT_FALSE(P(many).MatchesPattern(P("*?*?*?*?*?*?*?*?*?*?*."), true));
-}
-
-TEST(FilePathTest, AddsExtensions) {
-    const struct {
-        const char* path;
-        const char* extension;
-        const char* result;
-    } cases[] = {
-        {"a", "txt", "a.txt"},         {"a", ".txt", "a.txt"}, {"a", "", "a"},
-        {"a.txt", "bak", "a.txt.bak"}, {"", "txt", ".txt"},    {"dir\\", "x", "dir\\.x"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.path) + " + " + c.extension);
-        EXPECT_EQ(S(P(c.path).AddExtension(P(c.extension))), c.result);
-    }
 }
 
 TEST(FilePathTest, NonAsciiTextRoundTrips) {

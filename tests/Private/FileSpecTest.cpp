@@ -30,6 +30,7 @@ TEST_F(FileSpecTest, EmptyValuesRaiseInternalErrorsNamingTheirOwnLine) {
     const FileSpec file;
     const Volume volume;
     const FileChannel channel;
+    dir.WriteFile(L"a", "x");
     const FileSpec bound = At(L"a");
     char buffer[4] = {};
     std::size_t got = 0;
@@ -79,6 +80,16 @@ TEST_F(FileSpecTest, EmptyValuesRaiseInternalErrorsNamingTheirOwnLine) {
         // Each check names its own line, so a report tells which operation met the empty value.
         EXPECT_EQ(messages.size(), c.operations.size()) << c.source;
     }
+    EXPECT_TRUE(bound.IsPresent()) << "a refused Rename moves nothing";
+    bound.Rename(At(L"b"));
+    EXPECT_EQ(Narrow(At(L"b").GetName()), "b");
+    At(L"b").Delete();
+    EXPECT_FALSE(At(L"b").IsPresent() || bound.IsPresent());
+    // Rename checks its source first.
+    const auto message = [](const std::function<void()>& f) {
+        return TextConvert::Chars(TalvenTest::CatchFileException(f).message());
+    };
+    EXPECT_EQ(message([&] { file.Rename(file); }), message([&] { file.Rename(bound); }));
 
     EXPECT_TRUE(file.GetName().IsEmpty() && file.GetPath().IsEmpty() &&
                 file.GetExtension().IsEmpty() && file.GetNativePath().empty());
@@ -90,19 +101,6 @@ TEST_F(FileSpecTest, EmptyValuesRaiseInternalErrorsNamingTheirOwnLine) {
     EXPECT_FALSE(channel.IsOpen());
     EXPECT_TRUE(FileSpec(FilePath()).IsNull());
     EXPECT_TRUE(FolderSpec(FileSpec()).GetFolderImpl().IsNull());
-}
-
-TEST_F(FileSpecTest, RenameChecksTheSourceBeforeTheTarget) {
-    const FileSpec bound = At(L"a");
-    bound.OpenChannel(ModeWrite | ModeCreate).Close();
-    const auto message = [](const std::function<void()>& f) {
-        return TextConvert::Chars(TalvenTest::CatchFileException(f).message());
-    };
-    const std::string targetEmpty = message([&] { bound.Rename(FileSpec()); });
-    EXPECT_TRUE(bound.IsPresent()) << "nothing is moved";
-    const std::string sourceEmpty = message([&] { FileSpec().Rename(bound); });
-    EXPECT_NE(targetEmpty, sourceEmpty);
-    EXPECT_EQ(message([] { FileSpec().Rename(FileSpec()); }), sourceEmpty);
 }
 
 // Would make every spec, if it were ever asked.
@@ -190,45 +188,35 @@ private:
     bool& destroyed_;
 };
 
-TEST_F(FileSpecTest, IteratorWalksEntriesAndLetsTheSearchGoAtTheEnd) {
-    int calls = 0;
-    bool destroyed = false;
-    FolderIterator it(CountedPtr<FolderSpec_Iterator>(
-        new ScriptedIterator({At(L"a"), FileSpec(), At(L"b")}, calls, destroyed)));
-    EXPECT_EQ(calls, 1) << "the first entry is fetched by the constructor";
-    EXPECT_TRUE(it.Current() == At(L"a"));
-    // A raising entry keeps the previous one, and the walk goes on after it.
-    EXPECT_THROW(it.Advance(), FileException);
-    EXPECT_TRUE(it.Current() == At(L"a"));
-    it.Advance();
-    EXPECT_TRUE(it.Current() == At(L"b"));
-    EXPECT_FALSE(destroyed);
-    it.Advance();
-    EXPECT_TRUE(it.AtEnd());
-    // Reaching the end ends the search at once, while the FolderIterator still lives.
-    EXPECT_TRUE(destroyed);
-    it.Advance();
-    EXPECT_TRUE(it.AtEnd());
-    EXPECT_EQ(calls, 4);
-    EXPECT_FALSE(it.CurrentIsFolder() || it.CurrentIsLink());
-    EXPECT_TRUE(FolderIterator(CountedPtr<FolderSpec_Iterator>()).AtEnd());
-}
-
-TEST_F(FileSpecTest, EntryKindsAskTheOsWhenTheListingCannotTell) {
+TEST_F(FileSpecTest, IteratorWalksEntriesAsksTheOsForTheirKindsAndLetsTheSearchGo) {
     At(L"dir").CreateFolder();
     dir.WriteFile(L"file", "x");
     int calls = 0;
     bool destroyed = false;
-    FolderIterator it(CountedPtr<FolderSpec_Iterator>(
-        new ScriptedIterator({At(L"dir"), At(L"file"), At(L"gone")}, calls, destroyed)));
+    FolderIterator it(CountedPtr<FolderSpec_Iterator>(new ScriptedIterator(
+        {At(L"dir"), FileSpec(), At(L"file"), At(L"gone")}, calls, destroyed)));
+    EXPECT_EQ(calls, 1) << "the first entry is fetched by the constructor";
+    // This listing cannot tell the kinds: the OS is asked.
     EXPECT_TRUE(it.CurrentIsFolder());
     EXPECT_FALSE(it.CurrentIsLink());
+    // A raising entry keeps the previous one, and the walk goes on after it.
+    EXPECT_THROW(it.Advance(), FileException);
+    EXPECT_TRUE(it.Current() == At(L"dir"));
     it.Advance();
     EXPECT_FALSE(it.CurrentIsFolder() || it.CurrentIsLinkedFolder());
     it.Advance();
     // An entry gone since it was listed: the OS cannot answer.
     EXPECT_THROW(it.CurrentIsFolder(), FileException);
     EXPECT_FALSE(it.CurrentIsLink());
+    EXPECT_FALSE(destroyed);
+    it.Advance();
+    // Reaching the end ends the search at once, while the FolderIterator still lives.
+    EXPECT_TRUE(it.AtEnd() && destroyed);
+    it.Advance();
+    EXPECT_TRUE(it.AtEnd());
+    EXPECT_EQ(calls, 5);
+    EXPECT_FALSE(it.CurrentIsFolder() || it.CurrentIsLink());
+    EXPECT_TRUE(FolderIterator(CountedPtr<FolderSpec_Iterator>()).AtEnd());
 }
 
 } // namespace

@@ -142,19 +142,17 @@ TEST_F(PathNormalisationTest, ComponentsLongerThanTheVolumeAllowsAreRefused) {
 // --- Generated paths ---------------------------------------------------------------------
 
 // Name characters every drive accepts anywhere; a and z spell no device name.
-const wchar_t* const plainCharacters[] = {
-    L"a",      L"z",      L"0",      L"7",      L"-",          L"_",          L"+", L"=", L",",
-    L";",      L"'",      L"!",      L"#",      L"$",          L"%",          L"&", L"(", L")",
-    L"[",      L"]",      L"{",      L"}",      L"~",          L"@",          L"^", L"`", L"\u00E9",
-    L"\u00C4", L"\u00DF", L"\u65E5", L"\u0416", L"\U0001F600", L"\U00010348",
-};
+const std::wstring plainCharacters = L"az07-_+=,;'!#$%&()[]{}~@^`\u00E9\u00C4\u00DF\u65E5\u0416";
 
 // A name of about units code units, with inner spaces and dots but none at its ends.
 std::wstring Name(TalvenTest::Rng& rng, std::uint64_t units) {
-    std::wstring name = rng.Pick(plainCharacters);
+    std::wstring name;
     while (name.size() < units) {
-        name += units - name.size() > 1 && rng.Chance(8) ? (rng.Chance(50) ? L" " : L".")
-                                                         : rng.Pick(plainCharacters);
+        const bool inner = !name.empty() && units - name.size() > 1 && rng.Chance(8);
+        name += inner ? (rng.Chance(50) ? L" " : L".")
+                : rng.Chance(5)
+                    ? L"\U0001F600" // a surrogate pair
+                    : std::wstring(1, plainCharacters[rng.Below(plainCharacters.size())]);
     }
     return name;
 }
@@ -253,10 +251,8 @@ void CheckPath(const Generated& g) {
         const std::wstring path = spec.GetPath().ToWide();
         SCOPED_TRACE("path: \"" + Printable(path) + "\"");
         EXPECT_FALSE(MustRefuse(g.path)) << "a reserved character was accepted";
-        if (g.clean) {
-            EXPECT_EQ(g.code, 0) << "accepted";
-            EXPECT_EQ(Printable(path), Printable(g.expected));
-        }
+        EXPECT_TRUE(!g.clean || g.code == 0) << "accepted";
+        EXPECT_EQ(Printable(path), Printable(g.clean ? g.expected : path));
         FileSpec_Win32::NormalisedPath again;
         EXPECT_EQ(ErrorCode([&] { again = FileSpec_Win32::Normalise(path); }), 0);
         EXPECT_EQ(Printable(again.path), Printable(path));
@@ -264,9 +260,7 @@ void CheckPath(const Generated& g) {
         EXPECT_EQ(Printable(spec.GetNativePath()),
                   Printable(again.isUnc ? L"\\\\?\\UNC" + path.substr(1) : L"\\\\?\\" + path));
     } catch (const FileException& e) {
-        if (g.clean) {
-            EXPECT_EQ(e.code(), g.code);
-        }
+        EXPECT_TRUE(!g.clean || e.code() == g.code) << e.code();
         FileSpec_Win32::NormalisedPath n;
         const std::int32_t early = ErrorCode([&] { n = FileSpec_Win32::Normalise(g.path); });
         if (early != 0) {
