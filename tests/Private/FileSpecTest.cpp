@@ -63,6 +63,7 @@ TEST_F(FileSpecTest, EmptyValuesRaiseInternalErrorsNamingTheirOwnLine) {
     };
     for (const auto& c : classes) {
         std::set<std::string> messages;
+        const std::string start = std::string("internal software error: .\\Private\\") + c.source;
         for (const std::function<void()>& operation : c.operations) {
             SCOPED_TRACE(std::string(c.source) + " operation " + std::to_string(messages.size()));
             const FileException e = TalvenTest::CatchFileException(operation);
@@ -70,11 +71,7 @@ TEST_F(FileSpecTest, EmptyValuesRaiseInternalErrorsNamingTheirOwnLine) {
             EXPECT_TRUE(e.path().empty());
             EXPECT_EQ(e.cause(), nullptr);
             const std::string message = TextConvert::Chars(e.message());
-            EXPECT_EQ(message.rfind(std::string("internal software error: .\\Private\\") +
-                                        c.source + ", line ",
-                                    0),
-                      0u)
-                << message;
+            EXPECT_EQ(message.rfind(start + ", line ", 0), 0u) << message;
             messages.insert(message);
         }
         // Each check names its own line, so a report tells which operation met the empty value.
@@ -90,17 +87,14 @@ TEST_F(FileSpecTest, EmptyValuesRaiseInternalErrorsNamingTheirOwnLine) {
         return TextConvert::Chars(TalvenTest::CatchFileException(f).message());
     };
     EXPECT_EQ(message([&] { file.Rename(file); }), message([&] { file.Rename(bound); }));
-
     EXPECT_TRUE(file.GetName().IsEmpty() && file.GetPath().IsEmpty() &&
                 file.GetExtension().IsEmpty() && file.GetNativePath().empty());
     EXPECT_FALSE(file.IsPresent() || file.IsAlias() || file.IsFile() || file.IsFolder() ||
-                 file.IsRoot());
+                 file.IsRoot() || channel.IsOpen());
     EXPECT_TRUE(volume.GetName().empty() && volume.GetFileSystemName().empty());
     EXPECT_FALSE(volume.IsMounted() || volume.IsRemote() || volume.IsRemovable() ||
                  volume.IsValid());
-    EXPECT_FALSE(channel.IsOpen());
-    EXPECT_TRUE(FileSpec(FilePath()).IsNull());
-    EXPECT_TRUE(FolderSpec(FileSpec()).GetFolderImpl().IsNull());
+    EXPECT_TRUE(FileSpec(FilePath()).IsNull() && FolderSpec(FileSpec()).GetFolderImpl().IsNull());
 }
 
 // Would make every spec, if it were ever asked.
@@ -131,61 +125,49 @@ class OtherVolume : public Volume_Win32 {
     using Volume_Win32::Volume_Win32;
 };
 
-TEST_F(FileSpecTest, Equality) {
+TEST_F(FileSpecTest, EqualityAndFolderSpecSharingItsFileSpec) {
     const FileSpec a = At(L"a");
-    EXPECT_TRUE(FileSpec() == FileSpec());
-    EXPECT_TRUE(FileSpec() != a && a != FileSpec());
-    EXPECT_TRUE(a == FileSpec(a));
-    EXPECT_TRUE(a == At(L"A"));
-    EXPECT_TRUE(a != At(L"b"));
+    EXPECT_TRUE(FileSpec() == FileSpec() && a == FileSpec(a) && a == At(L"A"));
+    EXPECT_TRUE(FileSpec() != a && a != FileSpec() && a != At(L"b"));
     // The same item in the other class: IsEqualTo would say yes, but is never asked.
     const CountedPtr<FileSpec_IF> nine(new FileSpec_Win9X(a.GetPath(), ImplOf(a)->GetVolume()));
     EXPECT_TRUE(nine->IsEqualTo(ImplOf(a)));
     EXPECT_FALSE(a == FileSpec(nine) || FileSpec(nine) == a);
 
     const Volume volume = a.GetVolume();
-    EXPECT_TRUE(Volume() == Volume());
+    EXPECT_TRUE(Volume() == Volume() && volume == At(L"b").GetVolume());
     EXPECT_FALSE(Volume() == volume || volume == Volume());
-    EXPECT_TRUE(volume == At(L"b").GetVolume());
     const CountedPtr<Volume_IF> same(new Volume_Win32(VolumeInfo(L"C:\\")));
     EXPECT_FALSE(volume == Volume(same)) << "another object of the volume's class";
     const CountedPtr<Volume_IF> other(new OtherVolume(VolumeInfo(L"C:\\")));
     EXPECT_FALSE(volume == Volume(other));
-}
 
-TEST_F(FileSpecTest, FolderSpecSharesOneObjectAndCountWithItsFileSpec) {
-    const FileSpec file = At(L"dir");
-    const FolderSpec folder(file);
+    const FolderSpec folder(a);
     ASSERT_FALSE(folder.IsNull());
-    EXPECT_EQ(ImplOf(folder).Get(), ImplOf(file).Get());
+    EXPECT_EQ(ImplOf(folder).Get(), ImplOf(a).Get());
     EXPECT_EQ(dynamic_cast<FolderSpec_IF*>(ImplOf(folder).Get()), folder.GetFolderImpl().Get());
-    // file, folder (two pointers) and the temporary of GetFolderImpl share one count.
+    // a, folder (two pointers) and the temporary of GetFolderImpl share one count.
     EXPECT_EQ(folder.GetFolderImpl().UseCount(), 4);
-    EXPECT_TRUE(FolderSpec(FilePath(dir.Child(L"dir"))) == file);
+    EXPECT_TRUE(FolderSpec(FilePath(dir.Child(L"a"))) == a);
 }
 
 // Hands out a fixed list of entries; an empty spec in the list makes Next raise there.
-class ScriptedIterator : public FolderSpec_Iterator {
-public:
-    ScriptedIterator(std::vector<FileSpec> entries, int& calls, bool& destroyed)
-        : entries_(std::move(entries)), calls_(calls), destroyed_(destroyed) {}
-    ~ScriptedIterator() override { destroyed_ = true; }
+struct ScriptedIterator : FolderSpec_Iterator {
+    ScriptedIterator(std::vector<FileSpec> e, int& c, bool& d)
+        : entries(std::move(e)), calls(c), destroyed(d) {}
+    ~ScriptedIterator() override { destroyed = true; }
     CountedPtr<FileSpec_IF> Next() override {
-        ++calls_;
-        if (index_ == entries_.size()) {
+        if (++calls > int(entries.size())) {
             return CountedPtr<FileSpec_IF>();
         }
-        if (entries_[index_++].IsNull()) {
+        if (entries[calls - 1].IsNull()) {
             throw FileException(FileException::InvalidFilePath, ByteString());
         }
-        return ImplOf(entries_[index_ - 1]);
+        return ImplOf(entries[calls - 1]);
     }
-
-private:
-    std::vector<FileSpec> entries_;
-    std::size_t index_ = 0;
-    int& calls_;
-    bool& destroyed_;
+    std::vector<FileSpec> entries;
+    int& calls;
+    bool& destroyed;
 };
 
 TEST_F(FileSpecTest, IteratorWalksEntriesAsksTheOsForTheirKindsAndLetsTheSearchGo) {
