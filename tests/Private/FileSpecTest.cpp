@@ -1,8 +1,6 @@
 // Tests of the portable value classes over the installed Windows factory: FileSpec, FolderSpec,
 // Volume and FileChannel when empty, the factory's first registration, objects that hand
-// themselves on, equality, and FolderIterator's walk over a scripted iterator (first entry at
-// once, end reached once, search let go at the end, raising entries, entry kinds asked of the OS
-// when the listing cannot tell).
+// themselves on, equality, and FolderIterator's walk over a scripted iterator.
 #include "Private/FileChannel.h"
 #include "Private/FolderIterator.h"
 #include "Private/FolderSpec.h"
@@ -18,9 +16,7 @@
 namespace {
 
 using namespace FileSystem;
-using TalvenTest::FileSystemTest;
-
-class FileSpecTest : public FileSystemTest {};
+class FileSpecTest : public TalvenTest::FileSystemTest {};
 
 CountedPtr<FileSpec_IF> ImplOf(const FileSpec& spec) {
     return FileSpec_Impl(spec).GetImplPtr();
@@ -105,7 +101,12 @@ class SecondFactory : public ClassFactory_IF {
     }
 };
 
-TEST_F(FileSpecTest, FirstRegistrationWinsAndObjectsHandThemselvesOn) {
+// Another volume class: never equal to a volume of the first, whatever IsEqualTo would say.
+class OtherVolume : public Volume_Win32 {
+    using Volume_Win32::Volume_Win32;
+};
+
+TEST_F(FileSpecTest, FirstRegistrationWinsObjectsHandThemselvesOnAndEquality) {
     ClassFactory_IF::SetInstance(CountedPtr<ClassFactory_IF>(new SecondFactory));
     const FileSpec spec = At(L"a");
     EXPECT_EQ(DynamicType(ImplOf(spec)), typeid(FileSpec_Win32));
@@ -118,14 +119,7 @@ TEST_F(FileSpecTest, FirstRegistrationWinsAndObjectsHandThemselvesOn) {
     const Volume volume = spec.GetVolume();
     EXPECT_TRUE(volume.GetAsFolder().GetVolume() == volume);
     EXPECT_TRUE(volume.GetAsFolder().IsRoot());
-}
 
-// Another volume class: never equal to a volume of the first, whatever IsEqualTo would say.
-class OtherVolume : public Volume_Win32 {
-    using Volume_Win32::Volume_Win32;
-};
-
-TEST_F(FileSpecTest, EqualityAndFolderSpecSharingItsFileSpec) {
     const FileSpec a = At(L"a");
     EXPECT_TRUE(FileSpec() == FileSpec() && a == FileSpec(a) && a == At(L"A"));
     EXPECT_TRUE(FileSpec() != a && a != FileSpec() && a != At(L"b"));
@@ -134,7 +128,6 @@ TEST_F(FileSpecTest, EqualityAndFolderSpecSharingItsFileSpec) {
     EXPECT_TRUE(nine->IsEqualTo(ImplOf(a)));
     EXPECT_FALSE(a == FileSpec(nine) || FileSpec(nine) == a);
 
-    const Volume volume = a.GetVolume();
     EXPECT_TRUE(Volume() == Volume() && volume == At(L"b").GetVolume());
     EXPECT_FALSE(Volume() == volume || volume == Volume());
     const CountedPtr<Volume_IF> same(new Volume_Win32(VolumeInfo(L"C:\\")));

@@ -105,13 +105,12 @@ TEST_F(FileSpecWin32Test, DeleteRemovesReadOnlyItemsAndIgnoresMissingOnes) {
     const Spec held = Child(L"held");
     Write(held, "data");
     const FileChannel holder(held->OpenChannel(ModeRead | ModeWrite, held)); // exclusive
-    EXPECT_EQ(ErrorCode([&] { held->OpenChannel(ModeRead, held); }),
-              FileException::AccessDenied.id());
-    EXPECT_EQ(ErrorCode([&] { held->SetFileSize(1); }), FileException::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([&] { held->OpenChannel(ModeRead, held); }), FE::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([&] { held->SetFileSize(1); }), FE::AccessDenied.id());
     // A size query opens without access rights, which no sharing mode refuses.
     EXPECT_EQ(held->GetFileSize(), 4u);
     held->SetAttributes(AttributeReadOnly);
-    EXPECT_EQ(ErrorCode([&] { held->Delete(); }), FileException::AccessDenied.id());
+    EXPECT_EQ(ErrorCode([&] { held->Delete(); }), FE::AccessDenied.id());
     // The retry cleared the flag; the failed delete puts it back.
     EXPECT_EQ(held->GetAttributes() & AttributeReadOnly, AttributeReadOnly);
     holder.Close();
@@ -126,20 +125,17 @@ TEST_F(FileSpecWin32Test, AttributesSizesAndTimeStamps) {
     const DWORD four = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY |
                        FILE_ATTRIBUTE_SYSTEM;
     const Attributes archive = UnderWine() ? AttributeArchive : 0;
-    const struct {
-        Attributes set;
-        DWORD win32;
-    } cases[] = {
+    const std::pair<Attributes, DWORD> cases[] = {
         {AttributeHidden | AttributeReadOnly, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
         {AttributeArchive, FILE_ATTRIBUTE_ARCHIVE},
         {AttributeSystem | AttributeArchive, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
         {0, 0},
     };
     for (const auto& c : cases) {
-        file->SetAttributes(c.set);
-        EXPECT_EQ(file->GetAttributes(), c.set | archive);
+        file->SetAttributes(c.first);
+        EXPECT_EQ(file->GetAttributes(), c.first | archive);
         EXPECT_EQ(::GetFileAttributesW(file->GetNativePath().c_str()) & four,
-                  c.win32 | (archive ? FILE_ATTRIBUTE_ARCHIVE : 0));
+                  c.second | (archive ? FILE_ATTRIBUTE_ARCHIVE : 0));
     }
 
     file->SetFileSize(4);
@@ -178,13 +174,10 @@ TEST_F(FileSpecWin32Test, ChildrenParentsRootsAliasesAndEquality) {
     EXPECT_EQ(Narrow(d->MakeChild(FilePath("x"))->GetPath()), "C:\\d\\x");
     EXPECT_EQ(Narrow(d->MakeChild(FilePath("x/y"))->GetPath()), "C:\\d\\x\\y");
     EXPECT_EQ(Narrow(d->MakeChild(FilePath("x\\..\\..\\z"))->GetPath()), "C:\\z");
-    EXPECT_EQ(ErrorCode([&] { d->MakeChild(FilePath("C:\\x")); }),
-              FileException::InvalidFilePath.id());
-    EXPECT_EQ(ErrorCode([&] { d->MakeChild(FilePath("\\x")); }),
-              FileException::InvalidFilePath.id());
+    EXPECT_EQ(ErrorCode([&] { d->MakeChild(FilePath("C:\\x")); }), FE::InvalidFilePath.id());
+    EXPECT_EQ(ErrorCode([&] { d->MakeChild(FilePath("\\x")); }), FE::InvalidFilePath.id());
 
-    const Spec ab = Make(L"C:\\a\\b");
-    const Spec a = ab->ParentFolder();
+    const Spec ab = Make(L"C:\\a\\b"), a = ab->ParentFolder();
     EXPECT_EQ(Narrow(a->GetPath()), "C:\\a");
     EXPECT_EQ(DynamicType(a), typeid(FileSpec_Win32));
     const Spec roots[] = {a->ParentFolder(), ab->RootFolder(), Make(L"c:\\")};
@@ -222,8 +215,8 @@ TEST_F(FileSpecWin32Test, RenameAndPathsBeyondMaxPath) {
     EXPECT_EQ(Narrow(found.cFileName), Narrow(L"file-\xD83D\xDE00.bin"));
     EXPECT_EQ(file->GetFileSize(), 9u);
     file->SetFileSize(4);
-    const DateTime date(TimeOfDay(1, 2, 3), Date(4, 5, 2006), ZoneOffset::GetCurrentZone());
-    file->SetModificationDate(date);
+    file->SetModificationDate(
+        DateTime(TimeOfDay(1, 2, 3), Date(4, 5, 2006), ZoneOffset::GetCurrentZone()));
     EXPECT_EQ(file->GetModificationDate().GetDate(), Date(4, 5, 2006));
     // Renaming to a target beyond MAX_PATH works as well; the object still names the old path.
     const Spec renamed = deep->MakeChild(FilePath(L"renamed.bin"));
@@ -242,10 +235,9 @@ bool ComInitialised() {
 }
 
 TEST_F(FileSpecWin32Test, ResolveAliasReadsShortcutsAndBalancesCom) {
-    const Spec target = Child(L"target.txt");
+    const Spec target = Child(L"target.txt"), link = Child(L"link.lnk");
     target->Create();
     ASSERT_TRUE(TalvenTest::WriteShortcut(dir.Child(L"link.lnk"), dir.Child(L"target.txt")));
-    const Spec link = Child(L"link.lnk");
     AliasSpec_IF& alias = dynamic_cast<AliasSpec_IF&>(*link);
 
     // COM not initialised: the operation initialises it and undoes that.

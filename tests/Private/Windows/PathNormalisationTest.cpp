@@ -31,8 +31,7 @@ protected:
     void TearDown() override { ::SetCurrentDirectoryW(saved.c_str()); }
 
     static CountedPtr<FileSystem::FileSpec_IF> Make(const std::wstring& path) {
-        return CountedPtr<FileSystem::FileSpec_IF>(
-            new FileSpec_Win32(FilePath(path), CountedPtr<FileSystem::Volume_IF>()));
+        return CountedPtr<FileSystem::FileSpec_IF>(new FileSpec_Win32(FilePath(path), nullptr));
     }
 
     std::wstring saved;
@@ -66,6 +65,20 @@ TEST_F(PathNormalisationTest, EveryRuleRefusesItsPaths) {
     EXPECT_EQ(TextConvert::Chars(e.path()), "C:\\a|b") << "the path as given";
     ASSERT_NE(e.cause(), nullptr);
     EXPECT_EQ(e.cause()->code(), SystemException::Win32::Win32Error.id());
+
+    // Components longer than the volume allows, also through MakeChild.
+    const std::uint32_t limit = Make(L"C:\\")->GetVolume()->GetMaxNameLength();
+    ASSERT_EQ(limit, 255u); // C: under Wine and on NTFS
+    Make(dir.Child(std::wstring(limit, L'n')))->Create();
+    const std::wstring tooLong(limit + 1, L'n');
+    // A surrogate pair counts as two code units: 255 characters, 256 units.
+    for (const std::wstring& name :
+         {tooLong, tooLong + L"\\x", tooLong.substr(2) + L"\U0001F600"}) {
+        EXPECT_EQ(ErrorCode([&] { Make(dir.Child(name)); }), InvalidPath);
+    }
+    for (const std::wstring& name : {tooLong, L"x/" + tooLong}) { // one it must normalise
+        EXPECT_EQ(ErrorCode([&] { Make(dir.Path())->MakeChild(FilePath(name)); }), InvalidPath);
+    }
 }
 
 TEST_F(PathNormalisationTest, AcceptedFormsGiveTheirPathAndRoot) {
@@ -115,31 +128,20 @@ TEST_F(PathNormalisationTest, AcceptedFormsGiveTheirPathAndRoot) {
     EXPECT_NE(code, InvalidPath);
 }
 
-TEST_F(PathNormalisationTest, ComponentsLongerThanTheVolumeAllowsAreRefused) {
-    const std::uint32_t limit = Make(L"C:\\")->GetVolume()->GetMaxNameLength();
-    ASSERT_EQ(limit, 255u); // C: under Wine and on NTFS
-    const auto longest = Make(dir.Child(std::wstring(limit, L'n')));
-    longest->Create();
-    EXPECT_TRUE(longest->IsPresent());
-    const std::wstring tooLong(limit + 1, L'n');
-    // A surrogate pair counts as two code units: 255 characters, 256 units.
-    for (const std::wstring& name :
-         {tooLong, tooLong + L"\\x", tooLong.substr(2) + L"\U0001F600"}) {
-        EXPECT_EQ(ErrorCode([&] { Make(dir.Child(name)); }), InvalidPath);
-    }
-    // MakeChild goes through the same check, for a plain name and for one it must normalise.
-    for (const std::wstring& name : {tooLong, L"x/" + tooLong}) {
-        EXPECT_EQ(ErrorCode([&] { Make(dir.Path())->MakeChild(FilePath(name)); }), InvalidPath);
-    }
-}
-
 // --- Generated paths ---------------------------------------------------------------------
 
 // Name characters every drive accepts anywhere; a and z spell no device name.
 const std::wstring plainCharacters = L"az07-_+=,;'!#$%&()[]{}~@^`\u00E9\u00C4\u00DF\u65E5\u0416";
 
-// A name of about units code units, with inner spaces and dots but none at its ends.
-std::wstring Name(TalvenTest::Rng& rng, std::uint64_t units) {
+// A name of about units code units (by default mostly short, some about the volumes' limits),
+// with inner spaces and dots but none at its ends.
+std::wstring Name(TalvenTest::Rng& rng, std::uint64_t units = 0) {
+    if (units == 0) {
+        const std::uint64_t kind = rng.Below(10);
+        units = kind == 0   ? 200 + rng.Below(101)
+                : kind == 1 ? 30 + rng.Below(91)
+                            : 1 + rng.Below(12);
+    }
     std::wstring name;
     while (name.size() < units) {
         const bool inner = !name.empty() && units - name.size() > 1 && rng.Chance(8);
@@ -149,12 +151,6 @@ std::wstring Name(TalvenTest::Rng& rng, std::uint64_t units) {
                     : std::wstring(1, plainCharacters[rng.Below(plainCharacters.size())]);
     }
     return name;
-}
-
-// Mostly short names, some about the volumes' limits.
-std::uint64_t NameLength(TalvenTest::Rng& rng) {
-    const std::uint64_t kind = rng.Below(10);
-    return kind == 0 ? 200 + rng.Below(101) : kind == 1 ? 30 + rng.Below(91) : 1 + rng.Below(12);
 }
 
 // A clean generated path must give exactly expected, or be refused with code.
@@ -189,7 +185,7 @@ Generated MakePath(TalvenTest::Rng& rng) {
         const std::uint64_t kind = rng.Below(g.clean ? 10 : 16);
         std::wstring part = kind == 0    ? L"."
                             : kind == 1  ? L".."
-                            : kind < 10  ? Name(rng, NameLength(rng))
+                            : kind < 10  ? Name(rng)
                             : kind == 10 ? std::wstring(1, L'\0')
                                          : std::wstring(rng.Pick(tokens));
         if (kind == 11 && rng.Chance(10)) {
@@ -206,9 +202,7 @@ Generated MakePath(TalvenTest::Rng& rng) {
         const bool separator = i > 0 && (g.clean || rng.Chance(70));
         g.path += (separator ? (rng.Chance(50) ? L"\\" : L"/") : L"") + part;
     }
-    if (count > 0 && rng.Chance(20)) {
-        g.path += L'\\';
-    }
+    g.path += count > 0 && rng.Chance(20) ? L"\\" : L"";
     for (const std::wstring& part : resolved) {
         g.expected += (&part == &resolved.front() ? L"" : L"\\") + part;
         g.code = part.size() > 255 ? InvalidPath : g.code;
