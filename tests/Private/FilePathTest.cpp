@@ -3,13 +3,6 @@
 #include "Private/FilePath.h"
 
 #include "common/FileSystemTest.h"
-#include "support/TalvenException.h"
-#include "support/TalvenWindows.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -125,9 +118,8 @@ TEST(FilePathTest, MatchesPatterns) {
     for (const char* pattern : {"sub\\*.txt", "sub/*.txt", "\\"}) {
         const FileException e = TalvenTest::CatchFileException(
             [&] { P("C:\\dir\\a.txt").MatchesPattern(P(pattern), false); });
-        EXPECT_EQ(e.code(), TalvenException::InternalSoftwareError.id()) << pattern;
+        EXPECT_TRUE(e.code() == TalvenException::InternalSoftwareError.id() && !e.cause());
         EXPECT_EQ(TextConvert::Chars(e.path()), pattern);
-        EXPECT_EQ(e.cause(), nullptr);
         EXPECT_EQ(TextConvert::Chars(e.message())
                       .rfind("internal software error: .\\Private\\FilePath, line ", 0),
                   0u);
@@ -175,11 +167,9 @@ TEST(FilePathTest, TextRoundTripsAndInvalidTextBecomesReplacementCharacters) {
     EXPECT_EQ(S(FilePath(wide)), utf8);
     EXPECT_EQ(S(FilePath(std::wstring(wide))), utf8);
     EXPECT_EQ(S(P("\xF3\xA0\x80\x81\xF4\x8F\xBF\xBFz")), "\xF3\xA0\x80\x81\xF4\x8F\xBF\xBFz");
-    EXPECT_EQ(S(FilePath(std::string("plain"))), "plain");
-    const std::string ansiE = TextConvert::WideToAnsi(L"\u00E9");
-    if (TextConvert::AnsiToWide(ansiE) == L"\u00E9") {
-        EXPECT_EQ(S(FilePath(("caf" + ansiE).c_str())), "caf\xC3\xA9");
-        EXPECT_EQ(FilePath(("caf" + ansiE).c_str()).ToAnsi(), "caf" + ansiE);
+    const std::string ansi = TextConvert::WideToAnsi(L"caf\u00E9");
+    if (TextConvert::AnsiToWide(ansi) == L"caf\u00E9") { // where the ANSI code page has it
+        EXPECT_TRUE(S(FilePath(ansi)) == "caf\xC3\xA9" && P("caf\xC3\xA9").ToAnsi() == ansi);
     }
     EXPECT_TRUE(FilePath(static_cast<const char*>(nullptr)).IsEmpty());
     EXPECT_TRUE(FilePath(static_cast<const wchar_t*>(nullptr)).IsEmpty());
@@ -195,8 +185,7 @@ TEST(FilePathTest, TextRoundTripsAndInvalidTextBecomesReplacementCharacters) {
         SCOPED_TRACE(result);
         EXPECT_EQ(result.find('/'), std::string::npos);
         EXPECT_NE(result.find(fffd), std::string::npos);
-        EXPECT_EQ(result.front(), 'a');
-        EXPECT_EQ(result.back(), 'z');
+        EXPECT_TRUE(result.front() == 'a' && result.back() == 'z');
         EXPECT_EQ(P(result).GetBytes(), TextConvert::Bytes(result)) << "well formed";
     }
     EXPECT_EQ(S(FilePath(std::wstring(L"a\xD800z"))), "a" + fffd + "z");

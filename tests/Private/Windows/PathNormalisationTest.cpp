@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <string>
-#include <vector>
 
 using FileSystem::FileSpec_Win32;
 using TalvenTest::Printable;
@@ -80,41 +78,40 @@ TEST_F(PathNormalisationTest, EveryRuleRefusesItsPaths) {
 
 TEST_F(PathNormalisationTest, AcceptedFormsGiveTheirPathAndRoot) {
     const std::wstring unc = L"\\\\srv\\share\\";
-    const struct {
-        const wchar_t* given;
-        std::wstring path, root;
-    } accepted[] = {
-        {L"C:/dir/", L"C:\\dir", L"C:\\"},
-        {L"C:\\", L"C:\\", L"C:\\"},
-        {L"c:\\x", L"C:\\x", L"C:\\"}, // the drive letter upper-cased
-        {L"C:/", L"C:\\", L"C:\\"},
-        {L"\\\\?\\C:\\dir", L"C:\\dir", L"C:\\"},
-        {L"C:\\a\\.\\b\\..\\c", L"C:\\a\\c", L"C:\\"},
-        {L"C:\\a\\..\\..\\..", L"C:\\", L"C:\\"},
+    const std::pair<const wchar_t*, std::wstring> accepted[] = {
+        {L"C:/dir/", L"C:\\dir"},
+        {L"C:\\", L"C:\\"},
+        {L"c:\\x", L"C:\\x"}, // the drive letter upper-cased
+        {L"C:/", L"C:\\"},
+        {L"\\\\?\\C:\\dir", L"C:\\dir"},
+        {L"C:\\a\\.\\b\\..\\c", L"C:\\a\\c"},
+        {L"C:\\a\\..\\..\\..", L"C:\\"},
         // GetFullPathNameW drops trailing spaces and dots of the last component, as Windows does.
-        {L"C:\\dir\\name ", L"C:\\dir\\name", L"C:\\"},
-        {L"C:\\dir\\name.", L"C:\\dir\\name", L"C:\\"},
-        {L"\\\\?\\UNC\\srv\\share\\x", unc + L"x", unc},
-        {L"\\\\?\\unc\\srv\\share\\x", unc + L"x", unc},
-        {L"//srv/share/x/y/", unc + L"x\\y", unc},
-        {L"\\\\srv\\share", unc, unc},
-        {L"\\\\srv\\share\\x\\..", unc, unc},
+        {L"C:\\dir\\name ", L"C:\\dir\\name"},
+        {L"C:\\dir\\name.", L"C:\\dir\\name"},
+        {L"\\\\?\\UNC\\srv\\share\\x", unc + L"x"},
+        {L"\\\\?\\unc\\srv\\share\\x", unc + L"x"},
+        {L"//srv/share/x/y/", unc + L"x\\y"},
+        {L"\\\\srv\\share", unc},
+        {L"\\\\srv\\share\\x\\..", unc},
         // Relative paths, against the current directory (of drive C: for "C:rel").
-        {L"rel", dir.Child(L"rel"), L"C:\\"},
-        {L"a\\..\\b", dir.Child(L"b"), L"C:\\"},
-        {L".\\x\\", dir.Child(L"x"), L"C:\\"},
-        {L".", dir.Path(), L"C:\\"},
-        {L"C:rel", dir.Child(L"rel"), L"C:\\"},
-        {L"\\top", L"C:\\top", L"C:\\"},
+        {L"rel", dir.Child(L"rel")},
+        {L"a\\..\\b", dir.Child(L"b")},
+        {L".\\x\\", dir.Child(L"x")},
+        {L".", dir.Path()},
+        {L"C:rel", dir.Child(L"rel")},
+        {L"\\top", L"C:\\top"},
     };
     for (const auto& c : accepted) {
-        SCOPED_TRACE(Printable(c.given));
-        const FileSpec_Win32::NormalisedPath result = FileSpec_Win32::Normalise(c.given);
-        EXPECT_EQ(Printable(result.path), Printable(c.path));
-        EXPECT_EQ(Printable(result.root), Printable(c.root));
-        EXPECT_EQ(result.isUnc, c.root == unc);
-        if (!result.isUnc) {
-            EXPECT_EQ(Printable(FileSpec{FilePath(c.given)}.GetPath().ToWide()), Printable(c.path));
+        SCOPED_TRACE(Printable(c.first));
+        const FileSpec_Win32::NormalisedPath result = FileSpec_Win32::Normalise(c.first);
+        const bool isUnc = c.second.compare(0, unc.size(), unc) == 0;
+        EXPECT_EQ(Printable(result.path), Printable(c.second));
+        EXPECT_EQ(Printable(result.root), Printable(isUnc ? unc : L"C:\\"));
+        EXPECT_EQ(result.isUnc, isUnc);
+        if (!isUnc) {
+            EXPECT_EQ(Printable(FileSpec{FilePath(c.first)}.GetPath().ToWide()),
+                      Printable(c.second));
         }
     }
     EXPECT_EQ(Printable(FileSpec_Win32::LongPathFor(unc + L"x", true)),

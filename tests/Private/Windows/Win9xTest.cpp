@@ -7,8 +7,6 @@
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 
-#include <string>
-
 using namespace FileSystem;
 
 namespace {
