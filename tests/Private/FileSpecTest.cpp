@@ -112,8 +112,7 @@ TEST_F(FileSpecTest, FirstRegistrationWinsObjectsHandThemselvesOnAndEquality) {
     channel.Close();
 
     const Volume volume = spec.GetVolume();
-    EXPECT_TRUE(volume.GetAsFolder().GetVolume() == volume);
-    EXPECT_TRUE(volume.GetAsFolder().IsRoot());
+    EXPECT_TRUE(volume.GetAsFolder().GetVolume() == volume && volume.GetAsFolder().IsRoot());
 
     const FileSpec a = At(L"a");
     EXPECT_TRUE(FileSpec() == FileSpec() && a == FileSpec(a) && a == At(L"A"));

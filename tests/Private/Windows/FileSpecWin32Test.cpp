@@ -142,10 +142,9 @@ TEST_F(FileSpecWin32Test, AttributesSizesAndTimeStamps) {
     file->SetModificationDate(DateTime(TimeOfDay(10, 20, 30, 599), Date(15, 6, 2021), zone));
     file->SetAccessDate(DateTime(TimeOfDay(8, 0, 0), Date(1, 2, 2019), zone));
     file->SetCreationDate(DateTime(TimeOfDay(9, 30, 0), Date(3, 4, 2018), zone));
-    EXPECT_EQ(file->GetModificationDate().GetDate(), Date(15, 6, 2021));
-    EXPECT_TRUE(file->GetModificationDate().Time() == TimeOfDay(10, 20, 30, 598));
-    EXPECT_EQ(file->GetAccessDate().GetDate(), Date(1, 2, 2019));
-    EXPECT_EQ(file->GetAccessDate().Time().Hour(), 8);
+    EXPECT_TRUE(file->GetModificationDate() ==
+                DateTime(TimeOfDay(10, 20, 30, 598), Date(15, 6, 2021), zone));
+    EXPECT_TRUE(file->GetAccessDate() == DateTime(TimeOfDay(8, 0, 0), Date(1, 2, 2019), zone));
     const DateTime created = file->GetCreationDate();
     if (!UnderWine()) { // Wine cannot store a creation time on Linux; it reports the write time
         EXPECT_TRUE(created.GetDate() == Date(3, 4, 2018) && created.Time().Minute() == 30);
@@ -166,8 +165,7 @@ TEST_F(FileSpecWin32Test, ChildrenParentsRootsAliasesAndEquality) {
     const Spec roots[] = {a->ParentFolder(), ab->RootFolder(), Make(L"c:\\")};
     for (const Spec& root : roots) {
         EXPECT_EQ(Narrow(root->GetPath()), "C:\\");
-        EXPECT_TRUE(root->IsRoot());
-        EXPECT_TRUE(root->ParentFolder().IsNull());
+        EXPECT_TRUE(root->IsRoot() && root->ParentFolder().IsNull());
         EXPECT_EQ(root->GetVolume().Get(), ab->GetVolume().Get()) << "one volume object";
     }
     EXPECT_EQ(Narrow(roots[0]->MakeChild(FilePath("x"))->GetPath()), "C:\\x");
@@ -237,8 +235,7 @@ TEST_F(FileSpecWin32Test, ResolveAliasReadsShortcutsAndBalancesCom) {
     for (const wchar_t* name : {L"fake.lnk", L"none.lnk"}) {
         const FileException e = TalvenTest::CatchFileException(
             [&] { dynamic_cast<AliasSpec_IF&>(*Child(name)).ResolveAlias(); });
-        EXPECT_EQ(e.code(), SystemException::HRESULT::HResultError.id());
-        EXPECT_NE(e.cause(), nullptr);
+        EXPECT_TRUE(e.code() == SystemException::HRESULT::HResultError.id() && e.cause());
         EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(dir.Child(name)));
         EXPECT_FALSE(ComInitialised());
     }
