@@ -158,8 +158,7 @@ TEST(FilePathTest, TextRoundTripsAndInvalidTextBecomesReplacementCharacters) {
     const wchar_t* wide = L"C:\\Z\u00FCrich\\\u65E5\u672C\\\xD83D\xDE00.txt";
     EXPECT_EQ(S(P(utf8)), utf8);
     EXPECT_TRUE(P(utf8).ToWide() == wide);
-    EXPECT_EQ(S(FilePath(wide)), utf8);
-    EXPECT_EQ(S(FilePath(std::wstring(wide))), utf8);
+    EXPECT_TRUE(S(FilePath(wide)) == utf8 && S(FilePath(std::wstring(wide))) == utf8);
     EXPECT_EQ(S(P("\xF3\xA0\x80\x81\xF4\x8F\xBF\xBFz")), "\xF3\xA0\x80\x81\xF4\x8F\xBF\xBFz");
     const std::string ansi = TextConvert::WideToAnsi(L"caf\u00E9");
     if (TextConvert::AnsiToWide(ansi) == L"caf\u00E9") { // where the ANSI code page has it

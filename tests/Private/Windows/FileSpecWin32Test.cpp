@@ -189,7 +189,6 @@ TEST_F(FileSpecWin32Test, RenameAndPathsBeyondMaxPath) {
     }
     const Spec file = deep->MakeChild(FilePath(L"file-\xD83D\xDE00.bin"));
     FileChannel(file->OpenChannel(ModeWrite | ModeCreate, file)).Write("deep data", 9);
-    EXPECT_EQ(ReadAll(file->GetNativePath()), "deep data");
     WIN32_FIND_DATAW found = {};
     ASSERT_TRUE(Win32Res::FindHandle(::FindFirstFileW(file->GetNativePath().c_str(), &found)));
     EXPECT_EQ(Narrow(found.cFileName), Narrow(L"file-\xD83D\xDE00.bin"));
