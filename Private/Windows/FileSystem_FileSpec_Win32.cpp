@@ -252,6 +252,12 @@ FileSpec_Win32::NormalisedPath FileSpec_Win32::Normalise(const std::wstring& giv
             RaiseInvalidPath(given);
         }
     }
+    // A device name behind a trailing "\" or "\." passes the full-path step as a folder, but the
+    // path without it names the device (and a 9x system, given the plain path, opens it).
+    if (path.size() > result.root.size() && MayNameADevice(path.substr(path.rfind(L'\\') + 1)) &&
+        DropLongPathPrefix(FullPathName(path, given)) != path) {
+        RaiseInvalidPath(given);
+    }
     result.path = std::move(path);
     return result;
 }

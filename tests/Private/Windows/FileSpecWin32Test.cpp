@@ -137,13 +137,13 @@ TEST_F(FileSpecWin32Test, AttributesSizesAndTimeStamps) {
         EXPECT_EQ(file->GetFileSize(), size);
     }
 
-    // Each setter sets its own stamp; 599/600 s is written as 998 ms, read back as 598 ticks.
+    // Each setter sets its own stamp; 599/600 s comes back as written (no tick lost).
     const ZoneOffset zone = ZoneOffset::GetCurrentZone();
     file->SetModificationDate(DateTime(TimeOfDay(10, 20, 30, 599), Date(15, 6, 2021), zone));
     file->SetAccessDate(DateTime(TimeOfDay(8, 0, 0), Date(1, 2, 2019), zone));
     file->SetCreationDate(DateTime(TimeOfDay(9, 30, 0), Date(3, 4, 2018), zone));
     EXPECT_TRUE(file->GetModificationDate() ==
-                DateTime(TimeOfDay(10, 20, 30, 598), Date(15, 6, 2021), zone));
+                DateTime(TimeOfDay(10, 20, 30, 599), Date(15, 6, 2021), zone));
     EXPECT_TRUE(file->GetAccessDate() == DateTime(TimeOfDay(8, 0, 0), Date(1, 2, 2019), zone));
     const DateTime created = file->GetCreationDate();
     if (!UnderWine()) { // Wine cannot store a creation time on Linux; it reports the write time

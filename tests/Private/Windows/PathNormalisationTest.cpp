@@ -49,7 +49,9 @@ TEST_F(PathNormalisationTest, EveryRuleRefusesItsPaths) {
         L"\\\\.\\device", L"\\\\.\\C:", L"//./C:/x", L"\\\\srv", L"\\\\srv\\", L"\\\\?\\UNC\\srv",
         L"\\\\?\\UNC\\",
         // The prefix alone: the full-path call fails with no error of its own (one is set below).
-        L"\\\\?\\", L"//?/"};
+        L"\\\\?\\", L"//?/",
+        // A device name behind a trailing separator or dot: without it, the path is the device.
+        L"C:\\dir\\COM1\\", L"C:\\dir\\Aux\\.", L"C:\\dir\\con.txt\\"};
     for (const wchar_t* path : refused) {
         SCOPED_TRACE(Printable(path));
         ::SetLastError(ERROR_PATH_NOT_FOUND);
