@@ -168,7 +168,6 @@ TEST_F(ComponentTest, RegisteredClassFromItsOwnDll) {
     ::GetModuleFileNameW(::GetModuleHandleW(Dll), loaded, MAX_PATH);
     EXPECT_EQ(tools->get_ModulePath(path.Put()), S_OK);
     EXPECT_EQ(path.Text(), loaded);
-    EXPECT_NE(path.Text().find(L"\\TalvenFileTools.dll"), std::wstring::npos);
 
     // What regsvr32 wrote (the fixture removes it after the suites and checks that).
     const std::wstring clsid = L"CLSID\\{B48CF59E-888B-4534-AF34-70E9C167C5EA}";
