@@ -2,7 +2,7 @@
 // folder levels deep (3 folders per level, files spread over all 364 folders). GetFolderSize,
 // CopyFolder and DeleteTree keep nothing per file, so their peak should stay flat whatever the
 // count; FindFiles returns one spec per file, so its growth per file is printed.
-// Usage: scale_bench [files]   (20,000 by default; tests/robustness/ScaleTest.cpp checks the
+// Usage: scale_bench [files]   (10,000 by default; tests/robustness/ScaleTest.cpp checks the
 // results at scale)
 #include "Private/FilePath.h"
 #include "Private/FileSpec.h"
@@ -73,7 +73,7 @@ std::uint64_t Measure(const char* name, std::uint64_t files, const std::function
 int main(int argc, char** argv) {
     try {
         FileSystem_Win32::Install();
-        const std::uint64_t files = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 20000;
+        const std::uint64_t files = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000;
         TalvenTest::TestFolder dir;
         // Folders in breadth-first order: each one's parent comes before it.
         std::vector<std::wstring> folders{dir.Child(L"tree")};

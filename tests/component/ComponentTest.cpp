@@ -26,17 +26,13 @@ using Win32Res::ComPtr;
 const wchar_t* const Dll = L"TalvenFileTools.dll";
 
 struct Bstr {
-    explicit Bstr(const std::wstring& text = L"") : value(::SysAllocString(text.c_str())) {}
+    explicit Bstr(const std::wstring& text) : value(::SysAllocString(text.c_str())) {}
+    Bstr() = default;
     ~Bstr() { ::SysFreeString(value); }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
-    BSTR* Put() {
-        ::SysFreeString(value);
-        value = nullptr;
-        return &value;
-    }
     std::wstring Text() const { return value ? value : L""; }
-    BSTR value;
+    BSTR value = nullptr;
 };
 
 // A small tree: 8 bytes at the top, 26 in all, each file `extra` bytes more.
@@ -56,7 +52,7 @@ std::wstring ErrorText() {
     ComPtr<IErrorInfo> info;
     Bstr text;
     if (::GetErrorInfo(0, info.Put()) == S_OK) {
-        info->GetDescription(text.Put());
+        info->GetDescription(&text.value);
     }
     return text.Text();
 }
@@ -161,12 +157,12 @@ TEST_F(ComponentTest, RegisteredClassFromItsOwnDll) {
     const ComPtr<ITalvenFileTools> tools = Create();
     ASSERT_TRUE(tools);
     Bstr version, path;
-    EXPECT_EQ(tools->get_Version(version.Put()), S_OK);
+    EXPECT_EQ(tools->get_Version(&version.value), S_OK);
     EXPECT_EQ(version.Text(), TALVEN_VERSION_TEXT);
     // The DLL's path, not this program's: the library found its own module.
     wchar_t loaded[MAX_PATH] = {};
     ::GetModuleFileNameW(::GetModuleHandleW(Dll), loaded, MAX_PATH);
-    EXPECT_EQ(tools->get_ModulePath(path.Put()), S_OK);
+    EXPECT_EQ(tools->get_ModulePath(&path.value), S_OK);
     EXPECT_EQ(path.Text(), loaded);
 
     // What regsvr32 wrote (the fixture removes it after the suites and checks that).
@@ -215,33 +211,31 @@ TEST_F(ComponentTest, SizesSearchesCopiesAndTraces) {
             << search.pattern;
     }
 
-    // A whole copy reports from 0 to 1, also without a progress routine; a copy cancelled
-    // halfway and a failed one leave no target; an existing target is refused.
+    // A whole copy reports from 0 to 1, also without a progress routine (cancelAt < 0); a copy
+    // cancelled halfway and a failed one leave no target; an existing target is refused.
     const struct {
         const wchar_t* target;
         double cancelAt;
-        bool noRoutine;
         HRESULT result;
         bool made;
-    } copies[] = {
-        {L"copy", 2.0, false, S_OK, true},
-        {L"quiet", 2.0, true, S_OK, true},
-        {L"cancelled", 0.5, false, HRESULT_FROM_WIN32(ERROR_REQUEST_ABORTED), false},
-        {L"copy", 2.0, false, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), true},
-        {L"missing\\target", 2.0, false, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), false}};
+    } copies[] = {{L"copy", 2.0, S_OK, true},
+                  {L"quiet", -1, S_OK, true},
+                  {L"cancelled", 0.5, HRESULT_FROM_WIN32(ERROR_REQUEST_ABORTED), false},
+                  {L"copy", 2.0, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), true},
+                  {L"missing\\target", 2.0, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), false}};
     for (const auto& copy : copies) {
         SCOPED_TRACE(copy.target);
-        Progress progress(copy.cancelAt, copy.noRoutine);
+        Progress progress(copy.cancelAt, copy.cancelAt < 0);
         const std::wstring target = folder.Child(copy.target);
         EXPECT_EQ(tools->CopyFolder(Bstr(tree).value, Bstr(target).value, progress.routine),
                   copy.result);
         EXPECT_EQ(::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES, copy.made);
         EXPECT_EQ(copy.made ? Size(tools.Get(), target) : 26, 26);
-        if (!copy.noRoutine && copy.result == S_OK) {
+        if (copy.cancelAt > 1 && copy.result == S_OK) {
             EXPECT_EQ(progress.fractions.back(), 1.0);
             EXPECT_TRUE(std::is_sorted(progress.fractions.begin(), progress.fractions.end()));
             EXPECT_NE(progress.lastText.find(L"d.txt"), std::wstring::npos);
-        } else if (copy.cancelAt < 1) {
+        } else if (copy.cancelAt == 0.5) {
             EXPECT_EQ(progress.fractions.back(), 0.5);
         }
     }
@@ -269,7 +263,7 @@ TEST_F(ComponentTest, ErrorsInTheSelectedLanguage) {
     for (const auto& language : languages) {
         Bstr current;
         EXPECT_EQ(tools->put_Language(Bstr(language.first).value), S_OK);
-        EXPECT_EQ(tools->get_Language(current.Put()), S_OK);
+        EXPECT_EQ(tools->get_Language(&current.value), S_OK);
         EXPECT_EQ(current.Text(), language.first);
         double bytes = 0;
         EXPECT_EQ(tools->FolderSize(Bstr(missing).value, VARIANT_TRUE, &bytes),

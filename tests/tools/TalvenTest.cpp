@@ -26,18 +26,22 @@ std::string U8(const std::wstring& text) {
 // Runs talven.exe with the command line args (in the folder cwd, when given) and waits at most
 // a minute for it.
 Result Talven(const std::wstring& args, const std::wstring& cwd = L"") {
-    const TalvenTest::TestFolder outputs;
+    // One folder for the whole run and new files each time: under Wine the child's copies of
+    // the handles may outlive it for a moment, which keeps its files from being removed.
+    static const TalvenTest::TestFolder outputs;
+    static int runs = 0;
+    const std::wstring number = std::to_wstring(++runs);
     std::wstring command =
         L"\"" + TalvenTest::TestFolder::ProgramFolder() + L"\\talven.exe\" " + args;
     Result result;
     result.command = U8(command);
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const auto create = [&](const wchar_t* name) {
+    const auto create = [&](const std::wstring& name) {
         return Win32Res::FileHandle(::CreateFileW(outputs.Child(name).c_str(),
                                                   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                                   &inherit, CREATE_ALWAYS, 0, nullptr));
     };
-    const Win32Res::FileHandle out = create(L"out"), err = create(L"err");
+    const Win32Res::FileHandle out = create(L"out" + number), err = create(L"err" + number);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
