@@ -13,33 +13,6 @@
 
 namespace {
 
-struct Harness {
-    std::uint64_t now = 1000;
-    std::vector<std::string> lines;
-    ProgressBar bar;
-
-    explicit Harness(int width)
-        : bar(
-              width, [this](const std::string& line) { lines.push_back(line); },
-              [this] { return now; }) {}
-
-    // Every line starts with CR and is exactly width characters (not bytes) wide.
-    void ExpectWidth(std::size_t width) const {
-        for (const std::string& line : lines) {
-            ASSERT_EQ(line[0], '\r');
-            const std::size_t chars = static_cast<std::size_t>(std::count_if(
-                line.begin(), line.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
-            EXPECT_EQ(chars - 1 - (line.back() == '\n'), width) << "[" << line << "]";
-        }
-    }
-};
-
-TalvenTextArgs Copying(const char* path) {
-    TalvenTextArgs text(FileException::CopyingFile);
-    text.arg(path);
-    return text;
-}
-
 // Each row drives a bar through steps and names the number of lines drawn and a part of the
 // last, at 79 characters; at 20 and 120 only the width is checked. A step moves the clock, sets
 // the caption (when given), then reports its position or finishes, `times` times over.
@@ -85,31 +58,42 @@ TEST(ProgressBarTest, DrawsWhatWasDoneAtMostTenTimesASecond) {
     for (const auto& row : rows) {
         for (const int width : {79, 20, 120}) {
             SCOPED_TRACE(std::to_string(width) + " " + row.last);
-            Harness h(width);
-            h.bar.SetTotal(row.total, [](const ByteString& path) -> std::uint64_t {
+            std::uint64_t now = 1000;
+            std::vector<std::string> lines;
+            ProgressBar bar(
+                width, [&lines](const std::string& line) { lines.push_back(line); },
+                [&now] { return now; });
+            bar.SetTotal(row.total, [](const ByteString& path) -> std::uint64_t {
                 return TextConvert::Chars(path) == "a" ? 1000 : 3000;
             });
             if (row.total != 4000) {
-                h.bar.SetTotal(row.total); // one file
+                bar.SetTotal(row.total); // one file
             }
             for (const Step& step : row.steps) {
                 for (int i = 0; i < step.times; ++i) {
-                    h.now += step.after;
+                    now += step.after;
+                    TalvenTextArgs caption(FileException::CopyingFile);
                     if (step.caption != nullptr) {
-                        h.bar.SetText(Copying(step.caption));
+                        bar.SetText(caption.arg(step.caption));
                     }
                     if (step.position == Finish) {
-                        h.bar.Finish();
+                        bar.Finish();
                     } else if (step.position != NoPosition) {
-                        h.bar.SetProgress(step.position);
+                        bar.SetProgress(step.position);
                     }
                 }
             }
-            h.ExpectWidth(static_cast<std::size_t>(width));
+            // Every line starts with CR and is exactly width characters (not bytes) wide.
+            for (const std::string& line : lines) {
+                ASSERT_EQ(line[0], '\r');
+                const auto chars = std::count_if(
+                    line.begin(), line.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; });
+                EXPECT_EQ(chars - 1 - (line.back() == '\n'), width) << "[" << line << "]";
+            }
             if (width == 79) {
-                ASSERT_EQ(h.lines.size(), row.lines);
-                EXPECT_NE(h.lines.back().find(row.last), std::string::npos) << h.lines.back();
-                EXPECT_EQ(h.lines.back().back() == '\n', row.last.back() == '\n');
+                ASSERT_EQ(lines.size(), row.lines);
+                EXPECT_NE(lines.back().find(row.last), std::string::npos) << lines.back();
+                EXPECT_EQ(lines.back().back() == '\n', row.last.back() == '\n');
             }
         }
     }
