@@ -1,6 +1,6 @@
-// The example component TalvenFileTools.dll in its real setting: this host creates it through
-// COM by its ProgID (registered by the CTest fixture with regsvr32) and calls every member,
-// from many threads at once, and loads and unloads it again and again.
+// The example component TalvenFileTools.dll in its real setting: created through COM by its
+// ProgID (registered by the CTest fixture with regsvr32), called on many threads at once, and
+// loaded and unloaded again and again.
 #include "support/TalvenWindows.h"
 
 #include "common/HandleCount.h"
@@ -44,16 +44,6 @@ void MakeTree(const TalvenTest::TestFolder& folder, const std::wstring& root, in
     }
 }
 
-// The description of the calling thread's error information.
-std::wstring ErrorText() {
-    ComPtr<IErrorInfo> info;
-    Bstr text;
-    if (::GetErrorInfo(0, info.Put()) == S_OK) {
-        info->GetDescription(&text.value);
-    }
-    return text.Text();
-}
-
 // A progress routine as a script hands it in: an IDispatch called through its default member
 // with the fraction and the text. Records them, and answers true (cancel) from cancelAt on.
 struct Progress : IDispatch {
@@ -73,15 +63,15 @@ struct Progress : IDispatch {
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
-        // Arguments arrive last first.
+        const VARIANT* args = params->rgvarg; // last first
         if (id != DISPID_VALUE || !(flags & DISPATCH_METHOD) || params->cArgs != 2 ||
-            params->rgvarg[1].vt != VT_R8 || params->rgvarg[0].vt != VT_BSTR) {
+            args[1].vt != VT_R8 || args[0].vt != VT_BSTR) {
             return DISP_E_BADPARAMCOUNT;
         }
-        fractions.push_back(params->rgvarg[1].dblVal);
-        lastText = params->rgvarg[0].bstrVal;
+        fractions.push_back(args[1].dblVal);
+        lastText = args[0].bstrVal;
         result->vt = VT_BOOL;
-        result->boolVal = fractions.back() >= cancelAt ? VARIANT_TRUE : VARIANT_FALSE;
+        result->boolVal = args[1].dblVal >= cancelAt ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
 };
@@ -93,13 +83,13 @@ protected:
     void SetUp() override { ASSERT_TRUE(tools = Create()); }
 
     static ComPtr<ITalvenFileTools> Create() {
-        CLSID clsid = {}; // left empty on failure, which CoCreateInstance then reports
-        ComPtr<ITalvenFileTools> created;
+        CLSID clsid = {}; // stays empty on failure, which CoCreateInstance then reports
         ::CLSIDFromProgID(L"Talven.FileTools", &clsid);
+        ComPtr<ITalvenFileTools> made;
         EXPECT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITalvenFileTools,
-                                     created.PutVoid()),
+                                     made.PutVoid()),
                   S_OK);
-        return created;
+        return made;
     }
     // Without progress, the routine is left out as a script leaves it out.
     HRESULT Copy(const std::wstring& from, const std::wstring& to, IDispatch* progress = nullptr) {
@@ -123,6 +113,7 @@ protected:
         VARIANT found;
         ::VariantInit(&found);
         EXPECT_EQ(tools->FindFiles(Bstr(root).value, Bstr(pattern).value, all, &found), S_OK);
+        EXPECT_EQ(found.vt, VT_ARRAY | VT_VARIANT);
         std::vector<std::wstring> paths;
         VARIANT* items = nullptr;
         if (found.vt == (VT_ARRAY | VT_VARIANT) &&
@@ -134,7 +125,6 @@ protected:
             }
             ::SafeArrayUnaccessData(found.parray);
         }
-        EXPECT_EQ(found.vt, VT_ARRAY | VT_VARIANT);
         ::VariantClear(&found);
         std::sort(paths.begin(), paths.end());
         return paths;
@@ -154,7 +144,6 @@ TEST_F(ComponentTest, RegisteredClassFromItsOwnDll) {
     EXPECT_EQ(tools->get_ModulePath(&path.value), S_OK);
     EXPECT_EQ(path.Text(), loaded);
     EXPECT_NE(path.Text().find(L"\\TalvenFileTools.dll"), std::wstring::npos);
-
     // What regsvr32 wrote (the fixture removes it after the suites and checks that).
     const std::wstring clsid = L"CLSID\\{B48CF59E-888B-4534-AF34-70E9C167C5EA}";
     const struct {
@@ -167,12 +156,10 @@ TEST_F(ComponentTest, RegisteredClassFromItsOwnDll) {
                 {clsid + L"\\InprocServer32", L"ThreadingModel", L"Both"},
                 {clsid + L"\\TypeLib", nullptr, L"{387CA61E-EE06-41EC-B955-E17CCB7613FB}"}};
     for (const auto& key : keys) {
-        wchar_t value[MAX_PATH] = {};
+        wchar_t value[MAX_PATH] = {}; // stays empty when the value is missing
         DWORD size = sizeof(value);
-        EXPECT_EQ(::RegGetValueW(HKEY_CLASSES_ROOT, key.key.c_str(), key.name, RRF_RT_REG_SZ,
-                                 nullptr, value, &size),
-                  ERROR_SUCCESS)
-            << key.key.c_str();
+        ::RegGetValueW(HKEY_CLASSES_ROOT, key.key.c_str(), key.name, RRF_RT_REG_SZ, nullptr, value,
+                       &size);
         EXPECT_EQ(std::wstring(value), key.value) << key.key.c_str();
     }
     ComPtr<ISupportErrorInfo> support;
@@ -183,27 +170,19 @@ TEST_F(ComponentTest, RegisteredClassFromItsOwnDll) {
 TEST_F(ComponentTest, SizesSearchesAndCopies) {
     MakeTree(folder, L"tree");
     const std::wstring tree = folder.Child(L"tree");
-    {
-        // Traced at level 2, not at 0.
-        TraceTestSupport::DebuggerCapture capture;
-        EXPECT_EQ(tools->Trace(2), S_OK);
-        EXPECT_EQ(Size(tree, VARIANT_FALSE), 8);
-        EXPECT_EQ(tools->Trace(0), S_OK);
-        EXPECT_EQ(Size(tree), 26);
-        const std::vector<std::string> lines = capture.Lines();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "TalvenFileTools: FolderSize"), 1);
-    }
-    const struct {
-        const wchar_t* pattern;
-        VARIANT_BOOL recursive;
-        std::vector<std::wstring> expected;
-    } searches[] = {{L"*.txt", VARIANT_FALSE, {L"a.txt"}},
-                    {L"*.txt", VARIANT_TRUE, {L"a.txt", L"sub\\c.txt", L"sub\\deep\\d.txt"}},
-                    {L"*", VARIANT_FALSE, {L"a.txt", L"b.log", L"sub"}},
-                    {L"none*", VARIANT_TRUE, {}}};
-    for (const auto& search : searches) {
-        EXPECT_EQ(Find(tree, search.pattern, search.recursive), search.expected) << search.pattern;
-    }
+    TraceTestSupport::DebuggerCapture capture; // traced at level 2, not at 0
+    EXPECT_EQ(tools->Trace(2), S_OK);
+    EXPECT_EQ(Size(tree, VARIANT_FALSE), 8);
+    EXPECT_EQ(tools->Trace(0), S_OK);
+    EXPECT_EQ(Size(tree), 26);
+    const std::vector<std::string> lines = capture.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "TalvenFileTools: FolderSize"), 1);
+    // The library's own suites check the search; here the array it comes back in.
+    EXPECT_EQ(Find(tree, L"*.txt", VARIANT_TRUE),
+              (std::vector<std::wstring>{L"a.txt", L"sub\\c.txt", L"sub\\deep\\d.txt"}));
+    EXPECT_EQ(Find(tree, L"*", VARIANT_FALSE),
+              (std::vector<std::wstring>{L"a.txt", L"b.log", L"sub"}));
+    EXPECT_TRUE(Find(tree, L"none*", VARIANT_TRUE).empty());
     // A whole copy (with a routine or none) reports from 0 to 1; one cancelled halfway and a
     // failed one leave no target; an existing target is refused.
     const struct {
@@ -224,12 +203,11 @@ TEST_F(ComponentTest, SizesSearchesAndCopies) {
         EXPECT_EQ(Copy(tree, target, copy.cancelAt < 0 ? nullptr : &progress), copy.result);
         EXPECT_EQ(::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES, copy.made);
         EXPECT_TRUE(!copy.made || Size(target) == 26);
-        if (copy.cancelAt >= 0 && copy.result == S_OK) {
-            EXPECT_EQ(progress.fractions.back(), 1.0);
+        if (copy.cancelAt >= 0 && (copy.result == S_OK || copy.cancelAt < 1)) {
+            EXPECT_EQ(progress.fractions.back(), std::min(copy.cancelAt, 1.0));
             EXPECT_TRUE(std::is_sorted(progress.fractions.begin(), progress.fractions.end()));
-            EXPECT_NE(progress.lastText.find(L"d.txt"), std::wstring::npos);
-        } else if (copy.cancelAt < 1 && copy.cancelAt >= 0) {
-            EXPECT_EQ(progress.fractions.back(), 0.5);
+            EXPECT_TRUE(copy.cancelAt < 1 ||
+                        progress.lastText.find(L"d.txt") != std::wstring::npos);
         }
     }
 }
@@ -238,21 +216,24 @@ TEST_F(ComponentTest, ErrorsInTheSelectedLanguage) {
     const std::wstring missing = folder.Child(L"missing");
     const struct {
         const wchar_t *language, *message;
-    } languages[] = {{L"DEU", L"Dateipfad nicht gefunden"},
-                     {L"FRA", L"chemin de fichier introuvable"},
-                     {L"ENU", L"file path not found"}};
-    for (const auto& language : languages) {
-        Bstr current;
+    } rows[] = {{L"DEU", L"Dateipfad nicht gefunden: "},
+                {L"FRA", L"chemin de fichier introuvable: "},
+                {L"ENU", L"file path not found: "},
+                {L"XYZ", L"unknown language code: XYZ"}};
+    for (const auto& row : rows) {
+        const bool known = row.language != std::wstring(L"XYZ");
+        Bstr current, text;
+        ComPtr<IErrorInfo> info;
         double bytes = 0;
-        EXPECT_EQ(tools->put_Language(Bstr(language.language).value), S_OK);
+        EXPECT_EQ(tools->put_Language(Bstr(row.language).value), known ? S_OK : E_INVALIDARG);
+        EXPECT_TRUE(!known || tools->FolderSize(Bstr(missing).value, VARIANT_TRUE, &bytes) ==
+                                  HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+        ASSERT_EQ(::GetErrorInfo(0, info.Put()), S_OK) << row.language;
+        info->GetDescription(&text.value);
+        EXPECT_EQ(text.Text(), row.message + (known ? missing : L""));
         EXPECT_EQ(tools->get_Language(&current.value), S_OK);
-        EXPECT_EQ(current.Text(), language.language);
-        EXPECT_EQ(tools->FolderSize(Bstr(missing).value, VARIANT_TRUE, &bytes),
-                  HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-        EXPECT_EQ(ErrorText(), std::wstring(language.message) + L": " + missing);
+        EXPECT_EQ(current.Text(), known ? row.language : L"ENU");
     }
-    EXPECT_EQ(tools->put_Language(Bstr(L"XYZ").value), E_INVALIDARG);
-    EXPECT_EQ(ErrorText(), L"unknown language code: XYZ");
 }
 
 // Eight threads of the multithreaded apartment share one object, each on a tree of its own.
@@ -266,8 +247,7 @@ TEST_F(ComponentTest, ThreadsCallAtOnce) {
             ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
             for (int round = 0; round < 5; ++round) {
                 const std::wstring copy = root + L"-" + std::to_wstring(round);
-                wrong += Size(root) != 26 + 4 * t;
-                wrong += Find(root, L"*.txt", VARIANT_TRUE).size() != 3;
+                wrong += Size(root) != 26 + 4 * t || Find(root, L"*.txt", VARIANT_TRUE).size() != 3;
                 wrong += Copy(root, copy) != S_OK || Size(copy) != 26 + 4 * t;
             }
             ::CoUninitialize();
@@ -279,23 +259,18 @@ TEST_F(ComponentTest, ThreadsCallAtOnce) {
     EXPECT_EQ(wrong.load(), 0);
 }
 
-long ThreadCount() {
-    long count = 0;
+// This process's threads and the lowest free thread-local slot.
+std::pair<long, DWORD> ThreadsAndFreeSlot() {
+    std::pair<long, DWORD> result{0, ::TlsAlloc()};
+    ::TlsFree(result.second);
     Win32Res::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more;
          more = ::Thread32Next(snapshot.Get(), &entry)) {
-        count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
+        result.first += entry.th32OwnerProcessID == ::GetCurrentProcessId();
     }
-    return count;
-}
-
-// The lowest free thread-local slot: one the DLL failed to free would move it.
-DWORD FreeTlsSlot() {
-    const DWORD slot = ::TlsAlloc();
-    ::TlsFree(slot);
-    return slot;
+    return result;
 }
 
 // Each cycle loads the DLL, starts the library in it, uses its temporary folder (inside this
@@ -319,14 +294,12 @@ TEST_F(ComponentTest, UnloadsCleanlyEveryTime) {
     };
     cycle(0); // what COM and the loader set up once
     const TalvenTest::HandleLeakCheck handles;
-    const long threads = ThreadCount();
-    const DWORD slot = FreeTlsSlot();
+    const std::pair<long, DWORD> before = ThreadsAndFreeSlot();
     for (int n = 1; n <= 200 && !HasFatalFailure(); ++n) {
         cycle(n);
     }
     handles.Expect("200 loads of the component");
-    EXPECT_EQ(ThreadCount(), threads);
-    EXPECT_EQ(FreeTlsSlot(), slot);
+    EXPECT_EQ(ThreadsAndFreeSlot(), before);
     WIN32_FIND_DATAW data;
     Win32Res::FindHandle find(::FindFirstFileW((temp + L"\\Talven*").c_str(), &data));
     EXPECT_FALSE(find) << "the component left its temporary folder";
