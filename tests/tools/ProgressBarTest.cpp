@@ -22,38 +22,34 @@ TEST(ProgressBarTest, DrawsWhatWasDoneAtMostTenTimesASecond) {
         std::uint64_t after;
         const char* caption;
         double position;
-        int times;
+        int times = 1;
     };
     const char* const longCaption = "C:\\a-very-long-folder-name\\with-more-and-more-names\\and-a-"
                                     "file-whose-name-never-ends.txt";
-    const char* const wideCaption =
-        "C:\\Gr\xC3\xBC\xC3\x9F" // non-ASCII and too long
-        "e\\\xE6\x97\xA5\xE6\x9C\xAC\\"
-        "\xCE\xB1\xCE\xB2\xCE\xB3-and-more-text-to-make-it-too-long.txt";
+    // Non-ASCII and too long.
+    const char* const wideCaption = u8"C:\\Gr\u00fc\u00dfe\\\u65e5\u672c\\\u03b1\u03b2\u03b3-and-"
+                                    u8"more-text-to-make-it-too-long.txt";
     const struct {
         std::uint64_t total; // 4000: a tree of "a" (1000 bytes) and "b" (3000 bytes)
         std::vector<Step> steps;
         std::size_t lines;
         std::string last;
     } rows[] = {
-        {1000, {{0, nullptr, 0.0, 1}}, 1, "  0% 0 B / 1000 B  0 B/s"},
-        {1000, {{1000, nullptr, 0.999, 1}}, 1, " 99% 999 B / 1000 B  999 B/s  0:00 left"},
-        {0, {{0, nullptr, 0.5, 1}}, 1, "100% 0 B / 0 B"}, // an empty job is complete
-        {1023, {{0, nullptr, 1.5, 1}}, 1, "100% 1023 B / 1023 B"},
-        {5000ull << 40, {{0, nullptr, 0, 1}}, 1, "0 B / 5000.0 TiB"},
-        {123456788, {{0, longCaption, 0.5, 1}}, 1, "-ends.txt  50% 58.9 MiB / 117.7 MiB  0 B/s"},
-        {123456788, {{0, wideCaption, 0.5, 1}, {1000, nullptr, 0.75, 1}}, 2, " 75%"},
-        {4096, {{0, "x", 0.25, 1}}, 1, "copying x"},
-        {4096, {{0, "x", 0.25, 1}}, 1, " 25% 1.0 KiB / 4.0 KiB"},
-        {4096, {{0, "x", 0.25, 1}, {0, nullptr, Finish, 2}}, 2, "100% 4.0 KiB / 4.0 KiB  0 B/s\n"},
+        {1000, {{0, nullptr, 0.0}}, 1, "  0% 0 B / 1000 B  0 B/s"},
+        {1000, {{1000, nullptr, 0.999}}, 1, " 99% 999 B / 1000 B  999 B/s  0:00 left"},
+        {0, {{0, nullptr, 0.5}}, 1, "100% 0 B / 0 B"}, // an empty job is complete
+        {1023, {{0, nullptr, 1.5}}, 1, "100% 1023 B / 1023 B"},
+        {5000ull << 40, {{0, nullptr, 0}}, 1, "0 B / 5000.0 TiB"},
+        {123456788, {{0, longCaption, 0.5}}, 1, "-ends.txt  50% 58.9 MiB / 117.7 MiB  0 B/s"},
+        {123456788, {{0, wideCaption, 0.5}, {1000, nullptr, 0.75}}, 2, " 75%"},
+        {4096, {{0, "x", 0.25}}, 1, "copying x"},
+        {4096, {{0, "x", 0.25}}, 1, " 25% 1.0 KiB / 4.0 KiB"},
+        {4096, {{0, "x", 0.25}, {0, nullptr, Finish, 2}}, 2, "100% 4.0 KiB / 4.0 KiB  0 B/s\n"},
         // 1000 reports in a second, then a burst within 100 ms.
-        {1000, {{1, nullptr, .5, 1000}, {200, nullptr, .99, 1}, {1, nullptr, .99, 50}}, 11, " 99%"},
+        {1000, {{1, nullptr, .5, 1000}, {200, nullptr, .99}, {1, nullptr, .99, 50}}, 11, " 99%"},
         // The copy reports 0.0 before its first caption, which shows at once; later ones wait.
-        {100, {{0, nullptr, 0, 1}, {0, "1st", .1, 1}, {0, "2nd", NoPosition, 1}}, 2, "copying 1st"},
-        {4000,
-         {{0, "a", 1, 1}, {1000, "b", 1.0 / 3, 1}},
-         2,
-         " 50% 2.0 KiB / 3.9 KiB  2.0 KiB/s  0:01"},
+        {100, {{0, nullptr, 0}, {0, "1st", .1}, {0, "2nd", NoPosition}}, 2, "copying 1st"},
+        {4000, {{0, "a", 1}, {1000, "b", 1.0 / 3}}, 2, " 50% 2.0 KiB / 3.9 KiB  2.0 KiB/s  0:01"},
     };
     for (const auto& row : rows) {
         for (const int width : {79, 20, 120}) {
