@@ -94,11 +94,10 @@ protected:
     // Without progress, the routine is left out as a script leaves it out.
     HRESULT Copy(const std::wstring& from, const std::wstring& to, IDispatch* progress = nullptr) {
         VARIANT routine;
-        routine.vt = VT_ERROR;
-        routine.scode = DISP_E_PARAMNOTFOUND;
-        if (progress) {
-            routine.vt = VT_DISPATCH;
-            routine.pdispVal = progress;
+        routine.vt = progress ? VT_DISPATCH : VT_ERROR;
+        routine.pdispVal = progress;
+        if (!progress) {
+            routine.scode = DISP_E_PARAMNOTFOUND;
         }
         return tools->CopyFolder(Bstr(from).value, Bstr(to).value, routine);
     }

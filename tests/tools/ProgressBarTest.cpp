@@ -51,6 +51,9 @@ TEST(ProgressBarTest, DrawsWhatWasDoneAtMostTenTimesASecond) {
         {100, {{0, nullptr, 0}, {0, "1st", .1}, {0, "2nd", NoPosition}}, 2, "copying 1st"},
         {4000, {{0, "a", 1}, {1000, "b", 1.0 / 3}}, 2, " 50% 2.0 KiB / 3.9 KiB  2.0 KiB/s  0:01"},
     };
+    const ProgressBar::SizeOf tree = [](const ByteString& path) -> std::uint64_t {
+        return TextConvert::Chars(path) == "a" ? 1000 : 3000;
+    };
     for (const auto& row : rows) {
         for (const int width : {79, 20, 120}) {
             SCOPED_TRACE(std::to_string(width) + " " + row.last);
@@ -59,12 +62,8 @@ TEST(ProgressBarTest, DrawsWhatWasDoneAtMostTenTimesASecond) {
             ProgressBar bar(
                 width, [&lines](const std::string& line) { lines.push_back(line); },
                 [&now] { return now; });
-            bar.SetTotal(row.total, [](const ByteString& path) -> std::uint64_t {
-                return TextConvert::Chars(path) == "a" ? 1000 : 3000;
-            });
-            if (row.total != 4000) {
-                bar.SetTotal(row.total); // one file
-            }
+            bar.SetTotal(row.total,
+                         row.total == 4000 ? tree : ProgressBar::SizeOf()); // or one file
             for (const Step& step : row.steps) {
                 for (int i = 0; i < step.times; ++i) {
                     now += step.after;

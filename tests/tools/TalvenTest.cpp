@@ -24,8 +24,8 @@ std::string U8(const std::wstring& text) {
 
 // Runs talven.exe with args (in the folder cwd, when given) for at most a minute.
 Result Talven(const std::wstring& args, const std::wstring& cwd = L"") {
-    // One folder for the whole run and new files each time: under Wine the child's copies of
-    // the handles may outlive it for a moment, which keeps its files from being removed.
+    // New files in one folder for the run: under Wine the child's copies of the handles may
+    // outlive it for a moment, which keeps its files from being removed.
     static const TalvenTest::TestFolder outputs;
     static int runs = 0;
     const std::wstring number = std::to_wstring(++runs);
@@ -58,14 +58,13 @@ Result Talven(const std::wstring& args, const std::wstring& cwd = L"") {
         ::WaitForSingleObject(process.Get(), 10000);
     }
     ::GetExitCodeProcess(process.Get(), &result.status);
-    // Read back through our own handles; CR LF from text mode becomes LF.
+    // Read back in one go (the outputs are small); CR LF from text mode becomes LF.
     for (auto file : {std::make_pair(&out, &result.out), std::make_pair(&err, &result.err)}) {
-        char buffer[4096];
         DWORD got = 0;
+        file.second->resize(1 << 20);
         ::SetFilePointer(file.first->Get(), 0, nullptr, FILE_BEGIN);
-        while (::ReadFile(file.first->Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            file.second->append(buffer, got);
-        }
+        ::ReadFile(file.first->Get(), &(*file.second)[0], 1 << 20, &got, nullptr);
+        file.second->resize(got);
         for (std::size_t at; (at = file.second->find("\r\n")) != std::string::npos;) {
             file.second->erase(at, 1);
         }
@@ -177,8 +176,8 @@ TEST(TalvenTest, CommandsGiveTheirOutputAndStatus) {
     }
 }
 
-// Every argument is handed to the library as typed, which resolves it against the current
-// folders: relative, ".", "..", a ".." inside, root-relative ("\\x") and drive-relative ("C:x").
+// Arguments go to the library as typed: relative, ".", "..", a ".." inside, root-relative
+// ("\\x") and drive-relative ("C:x").
 TEST(TalvenTest, PathsOfEveryFormAreTakenAsTyped) {
     TalvenTest::TestFolder folder;
     folder.WriteFile(L"a.txt", "12345");
@@ -202,10 +201,9 @@ TEST(TalvenTest, PathsOfEveryFormAreTakenAsTyped) {
     }
 }
 
-// The demo's temporary folder is placed inside a test folder through TMP and TEMP.
 TEST(TalvenTest, DemoRunsGreenAndLeavesNothingBehind) {
     TalvenTest::TestFolder folder;
-    const std::wstring temp = folder.Child(L"temp");
+    const std::wstring temp = folder.Child(L"temp"); // the demo's, through TMP and TEMP
     ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
     wchar_t oldTmp[MAX_PATH] = L"", oldTemp[MAX_PATH] = L"";
     ::GetEnvironmentVariableW(L"TMP", oldTmp, MAX_PATH);
