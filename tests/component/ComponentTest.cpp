@@ -17,6 +17,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -145,21 +146,18 @@ TEST_F(ComponentTest, RegisteredClassFromItsOwnDll) {
     EXPECT_NE(path.Text().find(L"\\TalvenFileTools.dll"), std::wstring::npos);
     // What regsvr32 wrote (the fixture removes it after the suites and checks that).
     const std::wstring clsid = L"CLSID\\{B48CF59E-888B-4534-AF34-70E9C167C5EA}";
-    const struct {
-        std::wstring key;
-        const wchar_t* name;
-        std::wstring value;
-    } keys[] = {{L"Talven.FileTools\\CLSID", nullptr, clsid.substr(6)},
-                {clsid + L"\\ProgID", nullptr, L"Talven.FileTools"},
-                {clsid + L"\\InprocServer32", nullptr, loaded},
-                {clsid + L"\\InprocServer32", L"ThreadingModel", L"Both"},
-                {clsid + L"\\TypeLib", nullptr, L"{387CA61E-EE06-41EC-B955-E17CCB7613FB}"}};
-    for (const auto& key : keys) {
+    const std::tuple<std::wstring, const wchar_t*, std::wstring> keys[] = {
+        {L"Talven.FileTools\\CLSID", nullptr, clsid.substr(6)},
+        {clsid + L"\\ProgID", nullptr, L"Talven.FileTools"},
+        {clsid + L"\\InprocServer32", nullptr, loaded},
+        {clsid + L"\\InprocServer32", L"ThreadingModel", L"Both"},
+        {clsid + L"\\TypeLib", nullptr, L"{387CA61E-EE06-41EC-B955-E17CCB7613FB}"}};
+    for (const auto& key : keys) {    // key, name (null: the default value), value
         wchar_t value[MAX_PATH] = {}; // stays empty when the value is missing
         DWORD size = sizeof(value);
-        ::RegGetValueW(HKEY_CLASSES_ROOT, key.key.c_str(), key.name, RRF_RT_REG_SZ, nullptr, value,
-                       &size);
-        EXPECT_EQ(std::wstring(value), key.value) << key.key.c_str();
+        ::RegGetValueW(HKEY_CLASSES_ROOT, std::get<0>(key).c_str(), std::get<1>(key), RRF_RT_REG_SZ,
+                       nullptr, value, &size);
+        EXPECT_EQ(std::wstring(value), std::get<2>(key)) << std::get<0>(key).c_str();
     }
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(tools->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);

@@ -13,17 +13,6 @@ namespace {
 
 class Scale : public TalvenTest::FileSystemTest {};
 
-// The root ("") and its folders x, y and z, each with the same three, five levels deep.
-std::vector<std::wstring> Folders() {
-    std::vector<std::wstring> folders{L""};
-    for (std::size_t i = 0; folders.size() < 1 + 3 + 9 + 27 + 81 + 243; ++i) {
-        for (const wchar_t* name : {L"\\x", L"\\y", L"\\z"}) {
-            folders.push_back(folders[i] + name);
-        }
-    }
-    return folders;
-}
-
 // File i is f<i>.dat in folder i % folder count, with i % 101 bytes.
 std::wstring FilePathOf(const std::wstring& root, const std::vector<std::wstring>& in, unsigned i) {
     return root + in[i % in.size()] + L"\\f" + std::to_wstring(i) + L".dat";
@@ -47,7 +36,12 @@ void ExpectTree(const std::wstring& root, const std::vector<std::wstring>& folde
 
 TEST_F(Scale, TreeOperationsGiveExactResults) {
     const unsigned files = static_cast<unsigned>(TalvenTest::EnvNumber("TALVEN_SCALE_FILES", 1500));
-    const std::vector<std::wstring> folders = Folders();
+    std::vector<std::wstring> folders{L""}; // the root, and x, y and z in each, five levels deep
+    for (std::size_t i = 0; folders.size() < 1 + 3 + 9 + 27 + 81 + 243; ++i) {
+        for (const wchar_t* name : {L"\\x", L"\\y", L"\\z"}) {
+            folders.push_back(folders[i] + name);
+        }
+    }
     const std::wstring tree = dir.Child(L"tree");
     for (const std::wstring& folder : folders) { // with plain Win32 calls: the library is checked
         ASSERT_TRUE(::CreateDirectoryW((tree + folder).c_str(), nullptr));

@@ -14,8 +14,7 @@ using TalvenTest::Exists;
 
 struct Result {
     DWORD status = 0;
-    std::string out, err; // UTF-8; the progress bar's lone CRs stay
-    std::string command;
+    std::string out, err, command; // UTF-8; the progress bar's lone CRs stay
 };
 
 std::string U8(const std::wstring& text) {
