@@ -1,6 +1,5 @@
-// Tests of the talven tool's progress bar against synthetic progress and a fake clock: the
-// line's width whatever the caption, the percentage and sizes at their bounds, the rate limit of
-// ten redraws a second, the final 100 % and the time left. (Ctrl+C: tests/tools/ctrl-c-copy.sh.)
+// The talven tool's progress bar on synthetic progress and a fake clock: width whatever the
+// caption, figures at their bounds, at most ten redraws a second, the final 100 %, time left.
 #include "tools/talven/ProgressBar.h"
 
 #include "support/TalvenException.h"

@@ -182,8 +182,7 @@ TEST(TalvenTest, PathsOfEveryFormAreTakenAsTyped) {
     folder.WriteFile(L"a.txt", "12345");
     const std::wstring sub = folder.Child(L"sub");
     ASSERT_TRUE(::CreateDirectoryW(sub.c_str(), nullptr));
-    const std::wstring file = folder.Child(L"a.txt");
-    const std::wstring& top = folder.Path();
+    const std::wstring file = folder.Child(L"a.txt"), top = folder.Path();
     const struct {
         std::wstring cwd, arg, names;
     } rows[] = {{top, L"a.txt", file},
