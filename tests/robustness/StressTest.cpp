@@ -166,6 +166,7 @@ TEST_F(Stress, FirstLookupsOfAVolumeOnManyThreadsShareOneObject) {
             }
             volumes[t] = At(L"x" + std::to_wstring(t)).GetVolume().GetImpl();
         });
+        ASSERT_FALSE(volumes[0].IsNull());
         for (const CountedPtr<Volume_IF>& volume : volumes) {
             ASSERT_EQ(volume.Get(), volumes[0].Get()) << "a second object of the same volume";
         }
