@@ -1,156 +1,95 @@
-// Tests of the talven tool's progress bar against synthetic progress: the line's width, the
-// rate limit of ten redraws a second, the final 100 %, and cancellation by Ctrl+C.
+// The talven tool's progress bar on synthetic progress and a fake clock: width whatever the
+// caption, figures at their bounds, at most ten redraws a second, the final 100 %, time left.
 #include "tools/talven/ProgressBar.h"
 
 #include "support/TalvenException.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct Harness {
-    std::uint64_t now = 1000;
-    std::vector<std::string> lines;
-    ProgressBar bar;
-
-    explicit Harness(int width)
-        : bar(
-              width, [this](const std::string& line) { lines.push_back(line); },
-              [this] { return now; }) {}
-};
-
-std::size_t Chars(const std::string& text) {
-    std::size_t count = 0;
-    for (unsigned char c : text) {
-        count += (c & 0xC0) != 0x80 ? 1 : 0;
-    }
-    return count;
-}
-
-TalvenTextArgs Copying(const char* path) {
-    TalvenTextArgs text(FileException::CopyingFile);
-    text.arg(path);
-    return text;
-}
-
-TEST(ProgressBarTest, LinesKeepTheirWidthWhateverTheCaption) {
-    const char* const captions[] = {
-        "", "C:\\a.txt",
-        "C:\\a-very-long-folder-name\\with-more-and-more-names\\and-"
-        "a-file-whose-name-never-ends.txt",
-        "C:\\Gr\xC3\xBC\xC3\x9F"
-        "e\\\xE6\x97\xA5\xE6\x9C\xAC\\"
-        "\xCE\xB1\xCE\xB2\xCE\xB3-and-more-text-to-make-it-too-long.txt"};
-    for (int width : {20, 40, 79, 120}) {
-        for (const char* caption : captions) {
-            Harness h(width);
-            h.bar.SetTotal(123456789);
-            h.bar.SetText(Copying(caption));
-            h.bar.SetProgress(0.5);
-            h.now += 1000;
-            h.bar.SetProgress(0.75);
-            for (const std::string& line : h.lines) {
-                ASSERT_EQ(line[0], '\r');
-                EXPECT_EQ(Chars(line) - 1, static_cast<std::size_t>(width))
-                    << width << " " << caption << " [" << line << "]";
+// Each row drives a bar through steps and names the number of lines drawn and a part of the
+// last, at 79 characters; at 20 and 120 only the width is checked. A step moves the clock, sets
+// the caption (when given), then reports its position or finishes, `times` times over.
+TEST(ProgressBarTest, DrawsWhatWasDoneAtMostTenTimesASecond) {
+    constexpr double NoPosition = -1, Finish = -2;
+    struct Step {
+        std::uint64_t after;
+        const char* caption;
+        double position;
+        int times = 1;
+    };
+    const char* const longCaption = "C:\\a-very-long-folder-name\\with-more-and-more-names\\and-a-"
+                                    "file-whose-name-never-ends.txt";
+    // Non-ASCII and too long.
+    const char* const wideCaption = u8"C:\\Gr\u00fc\u00dfe\\\u65e5\u672c\\\u03b1\u03b2\u03b3-and-"
+                                    u8"more-text-to-make-it-too-long.txt";
+    const struct {
+        std::uint64_t total; // 4000: a tree of "a" (1000 bytes) and "b" (3000 bytes)
+        std::vector<Step> steps;
+        std::size_t lines;
+        std::string last;
+    } rows[] = {
+        {1000, {{0, nullptr, 0.0}}, 1, "  0% 0 B / 1000 B  0 B/s"},
+        {1000, {{1000, nullptr, 0.999}}, 1, " 99% 999 B / 1000 B  999 B/s  0:00 left"},
+        {0, {{0, nullptr, 0.5}}, 1, "100% 0 B / 0 B"}, // an empty job is complete
+        {1023, {{0, nullptr, 1.5}}, 1, "100% 1023 B / 1023 B"},
+        {5000ull << 40, {{0, nullptr, 0}}, 1, "0 B / 5000.0 TiB"},
+        {123456788, {{0, longCaption, 0.5}}, 1, "-ends.txt  50% 58.9 MiB / 117.7 MiB  0 B/s"},
+        {123456788, {{0, wideCaption, 0.5}, {1000, nullptr, 0.75}}, 2, " 75%"},
+        {4096, {{0, "x", 0.25}}, 1, "copying x"},
+        {4096, {{0, "x", 0.25}}, 1, " 25% 1.0 KiB / 4.0 KiB"},
+        {4096, {{0, "x", 0.25}, {0, nullptr, Finish, 2}}, 2, "100% 4.0 KiB / 4.0 KiB  0 B/s\n"},
+        // 1000 reports in a second, then a burst within 100 ms.
+        {1000, {{1, nullptr, .5, 1000}, {200, nullptr, .99}, {1, nullptr, .99, 50}}, 11, " 99%"},
+        // The copy reports 0.0 before its first caption, which shows at once; later ones wait.
+        {100, {{0, nullptr, 0}, {0, "1st", .1}, {0, "2nd", NoPosition}}, 2, "copying 1st"},
+        {4000, {{0, "a", 1}, {1000, "b", 1.0 / 3}}, 2, " 50% 2.0 KiB / 3.9 KiB  2.0 KiB/s  0:01"},
+    };
+    const ProgressBar::SizeOf tree = [](const ByteString& path) -> std::uint64_t {
+        return TextConvert::Chars(path) == "a" ? 1000 : 3000;
+    };
+    for (const auto& row : rows) {
+        for (const int width : {79, 20, 120}) {
+            SCOPED_TRACE(std::to_string(width) + " " + row.last);
+            std::uint64_t now = 1000;
+            std::vector<std::string> lines;
+            ProgressBar bar(
+                width, [&lines](const std::string& line) { lines.push_back(line); },
+                [&now] { return now; });
+            bar.SetTotal(row.total,
+                         row.total == 4000 ? tree : ProgressBar::SizeOf()); // or one file
+            for (const Step& step : row.steps) {
+                for (int i = 0; i < step.times; ++i) {
+                    now += step.after;
+                    TalvenTextArgs caption(FileException::CopyingFile);
+                    if (step.caption != nullptr) {
+                        bar.SetText(caption.arg(step.caption));
+                    }
+                    if (step.position == Finish) {
+                        bar.Finish();
+                    } else if (step.position != NoPosition) {
+                        bar.SetProgress(step.position);
+                    }
+                }
             }
-            if (width >= 79 && std::string(caption).size() < 20) {
-                EXPECT_NE(h.lines.back().find(std::string("copying ") + caption),
-                          std::string::npos);
+            // Every line starts with CR and is exactly width characters (not bytes) wide.
+            for (const std::string& line : lines) {
+                ASSERT_EQ(line[0], '\r');
+                const auto chars = std::count_if(
+                    line.begin(), line.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; });
+                EXPECT_EQ(chars - 1 - (line.back() == '\n'), width) << "[" << line << "]";
+            }
+            if (width == 79) {
+                ASSERT_EQ(lines.size(), row.lines);
+                EXPECT_NE(lines.back().find(row.last), std::string::npos) << lines.back();
+                EXPECT_EQ(lines.back().back() == '\n', row.last.back() == '\n');
             }
         }
-    }
-}
-
-TEST(ProgressBarTest, RedrawsAtMostTenTimesASecond) {
-    Harness h(79);
-    h.bar.SetTotal(1000);
-    // 1000 reports spread over one second: one every millisecond.
-    for (int i = 0; i < 1000; ++i) {
-        h.bar.SetProgress(i / 1000.0);
-        ++h.now;
-    }
-    EXPECT_GE(h.lines.size(), 9u);
-    EXPECT_LE(h.lines.size(), 11u);
-    // A burst within 100 ms adds nothing.
-    const std::size_t before = h.lines.size();
-    h.now += 200;
-    h.bar.SetProgress(0.99);
-    for (int i = 0; i < 50; ++i) {
-        h.bar.SetProgress(0.99);
-        h.now += 1;
-    }
-    EXPECT_EQ(h.lines.size(), before + 1);
-}
-
-TEST(ProgressBarTest, TheFirstCaptionIsShownAtOnce) {
-    Harness h(79);
-    h.bar.SetTotal(100);
-    h.bar.SetProgress(0.0); // the copy reports 0.0 before its caption
-    h.bar.SetText(Copying("C:\\first.txt"));
-    h.bar.SetProgress(0.1);
-    h.bar.SetText(Copying("C:\\second.txt")); // later captions wait for the next redraw
-    ASSERT_EQ(h.lines.size(), 2u);
-    EXPECT_NE(h.lines[1].find("copying C:\\first.txt"), std::string::npos) << h.lines[1];
-}
-
-TEST(ProgressBarTest, FinishDrawsOneHundredPercentAndEndsTheLine) {
-    Harness h(79);
-    h.bar.SetTotal(4096);
-    h.bar.SetText(Copying("C:\\x.bin"));
-    h.bar.SetProgress(0.25);
-    h.bar.Finish();
-    h.bar.Finish(); // a second Finish draws nothing more
-    ASSERT_EQ(h.lines.size(), 2u);
-    EXPECT_NE(h.lines[0].find(" 25% 1.0 KiB / 4.0 KiB"), std::string::npos) << h.lines[0];
-    EXPECT_NE(h.lines[1].find("100% 4.0 KiB / 4.0 KiB"), std::string::npos) << h.lines[1];
-    EXPECT_EQ(h.lines[1].back(), '\n');
-    EXPECT_EQ(h.lines[1].find(" left"), std::string::npos);
-}
-
-TEST(ProgressBarTest, FilesOfATreeAddUpAndTheRateGivesTheTimeLeft) {
-    Harness h(100);
-    // Two files of 1000 and 3000 bytes, each reported 0..1 as the copy does.
-    h.bar.SetTotal(4000, [](const ByteString& path) -> std::uint64_t {
-        return TextConvert::Chars(path) == "a" ? 1000 : 3000;
-    });
-    h.bar.SetText(Copying("a"));
-    h.bar.SetProgress(1.0);
-    h.bar.SetText(Copying("b"));
-    h.now += 1000;
-    h.bar.SetProgress(1.0 / 3.0);
-    // 2000 of 4000 bytes after one second: 2000 B/s, one second left.
-    EXPECT_NE(h.lines.back().find(" 50% 2.0 KiB / 3.9 KiB  2.0 KiB/s  0:01 left"),
-              std::string::npos)
-        << h.lines.back();
-}
-
-TEST(ProgressBarTest, CancelRequestSetsTheCancelledFlag) {
-    // Ctrl+C is taken over only while a bar (a copy) exists.
-    EXPECT_FALSE(ProgressBar::AnyActive());
-    Harness h(79);
-    EXPECT_TRUE(ProgressBar::AnyActive());
-    EXPECT_FALSE(h.bar.IsCancelled());
-    ProgressBar::RequestCancel();
-    EXPECT_TRUE(h.bar.IsCancelled());
-    EXPECT_TRUE(Tickler(&h.bar).IsCancelled());
-    ProgressBar::ResetCancel();
-}
-
-TEST(ProgressBarTest, FormatsSizesForPeople) {
-    const std::pair<std::uint64_t, const char*> cases[] = {{0, "0 B"},
-                                                           {1023, "1023 B"},
-                                                           {1024, "1.0 KiB"},
-                                                           {1536, "1.5 KiB"},
-                                                           {5u << 20, "5.0 MiB"},
-                                                           {3ull << 30, "3.0 GiB"},
-                                                           {5ull << 40, "5.0 TiB"},
-                                                           {5000ull << 40, "5000.0 TiB"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(FormatBytes(c.first), c.second) << c.first;
     }
 }
 
