@@ -17,7 +17,8 @@ find "$dir" -name '*.gcda' -delete
 mkdir -p "$dir/coverage"
 cd "$TALVEN_ROOT"
 # Throw and unreachable branches are the compiler's, not decisions of the code.
+# Searched from the build folder only: the Wine prefix under .build links to /.
 gcovr --gcov-executable x86_64-w64-mingw32-gcov -r . --object-directory "$dir" \
     --filter Private/ --filter support/ --filter onlineutils/ \
     --exclude-throw-branches --exclude-unreachable-branches \
-    --html-details "$dir/coverage/index.html" --print-summary | tail -n 3
+    --html-details "$dir/coverage/index.html" --print-summary "$dir" | tail -n 3
