@@ -28,8 +28,7 @@ void OnThreads(int count, Body body) {
     std::vector<std::thread> threads;
     for (int t = 0; t < count; ++t) {
         threads.emplace_back([&, t] {
-            for (++ready; ready < count;) {
-                std::this_thread::yield();
+            for (++ready; ready < count; std::this_thread::yield()) {
             }
             body(t);
         });
@@ -39,15 +38,13 @@ void OnThreads(int count, Body body) {
     }
 }
 
-// Held twice on this thread, the section keeps another thread out through the first release
-// and lets it in after the second.
-TEST(CriticalSection, BareSectionIsRecursiveAndExclusiveUntilTheLastRelease) {
+// Held twice, the bare section keeps another thread out until the second release; guards
+// exclude under contention.
+TEST(CriticalSection, SectionsAreRecursiveAndExcludeOtherThreadsUntilTheLastRelease) {
     static TalvenRawCriticalSection section; // a static, as the trace lock is
     TalvenInitializeCriticalSection(section);
     TalvenEnterCriticalSection(section);
-    {
-        TalvenRawSectionGuard nested(section); // must not deadlock
-    }
+    TalvenRawSectionGuard{section}; // a nested guard must not deadlock
     TalvenEnterCriticalSection(section);
     std::atomic<bool> entered{false};
     std::thread other([&] {
@@ -62,11 +59,9 @@ TEST(CriticalSection, BareSectionIsRecursiveAndExclusiveUntilTheLastRelease) {
     other.join();
     EXPECT_TRUE(entered);
     TalvenDeleteCriticalSection(section);
-}
 
-TEST(CriticalSection, GuardsExcludeUnderContention) {
-    TalvenCriticalSection section;
-    BaseCriticalSection* lock = &section; // through the base, as library code holds it
+    TalvenCriticalSection guarded;
+    BaseCriticalSection* lock = &guarded; // through the base, as library code holds it
     long counter = 0;                     // deliberately not atomic
     OnThreads(4, [&](int) {
         for (int i = 0; i < 5000; ++i) {

@@ -1,5 +1,4 @@
-// Exceptions: codes, messages and stack walks of every constructor, what() in the ANSI code
-// page, clone() and raise(), FileException's cause. Localised messages: LanguageFileTest.
+// Exceptions: codes, messages, stack walks, what() in ANSI, clone(), raise(), causes.
 #include "support/TalvenException.h"
 #include "support/StackWalker.h"
 
@@ -11,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <tuple>
 #include <type_traits>
 #include <typeinfo>
 
@@ -42,14 +42,9 @@ TEST(TalvenException, CodesAndMessagesOfEveryKindAndTheStackWalks) {
     TalvenException withNote(FileException::VolumeFull);
     withNote.setNote("while writing");
     const std::exception& asStd = withNote;
-    // 12345678 = 0xBC614E: padded to eight digits, upper case; the system has no text for it.
-    // For an HRESULT of facility 7, the module walk skips WMERROR.DLL and NETMSG.DLL (missing
-    // under Wine; on Windows they lack this code) and asks the system.
-    const struct {
-        TalvenException e;
-        std::int32_t code;
-        std::string message;
-    } rows[] = {
+    // 0xBC614E: padded, upper case, no system text. A facility-7 HRESULT skips WMERROR.DLL and
+    // NETMSG.DLL (missing under Wine; on Windows they lack this code) and asks the system.
+    const std::tuple<TalvenException, std::int32_t, std::string> rows[] = {
         {TalvenException(".\\Private\\FileSpec", 81), -2,
          "internal software error: .\\Private\\FileSpec, line 81"},
         {exceptionFromCode(-10005), -10005, "file not found"},
@@ -76,12 +71,12 @@ TEST(TalvenException, CodesAndMessagesOfEveryKindAndTheStackWalks) {
          "operating system error: number = 0x00BC614E - n/a"},
     };
     EXPECT_EQ(walker->calls, 16); // withNote and each row, but row 6, a mere conversion
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.e.code(), row.code);
-        EXPECT_EQ(Text(row.e.message()), row.message);
-        EXPECT_EQ(row.e.what(), row.message); // ASCII: the same in the ANSI code page
+    for (const auto& [e, code, message] : rows) {
+        EXPECT_EQ(e.code(), code);
+        EXPECT_EQ(Text(e.message()), message);
+        EXPECT_EQ(e.what(), message); // ASCII: the same in the ANSI code page
     }
-    EXPECT_EQ(rows[6].e.note(), "while writing");
+    EXPECT_EQ(std::get<0>(rows[6]).note(), "while writing");
     EXPECT_EQ(SystemException::Errno(-1).number(), 0xFFFFFFFFu);
     EXPECT_EQ(Text(SystemException::Errno(-1).message())
                   .rfind("operating system error: number = -1 - ", 0),
@@ -90,8 +85,7 @@ TEST(TalvenException, CodesAndMessagesOfEveryKindAndTheStackWalks) {
     assigned = withNote;
     EXPECT_EQ(assigned.code(), -10011);
     EXPECT_EQ(assigned.note(), "while writing");
-    std::unique_ptr<TalvenException> clone(assigned.clone());
-    EXPECT_THROW(clone->raise(), TalvenException);
+    EXPECT_THROW(std::unique_ptr<TalvenException>(assigned.clone())->raise(), TalvenException);
     EXPECT_EQ(walker->calls, 19); // the three made since
     StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>());
 }
@@ -110,12 +104,12 @@ TEST(TalvenException, WhatIsInTheAnsiCodePage) {
     EXPECT_STREQ(e.what(), first);
 }
 
-// clone() and raise() keep the dynamic type and its number; another type fails the test.
-TEST(SystemException, CloneAndRaiseKeepTheirType) {
+// A system exception's clone() and raise() keep its type and number (another type fails the
+// test); a FileException shares its cause with copies and raises a plain exception.
+TEST(FileException, CloneAndRaiseOfSystemAndFileExceptionsAndTheSharedCause) {
     const auto expectOwnType = [](const auto& e) {
-        std::unique_ptr<TalvenException> clone(e.clone());
         try {
-            clone->raise();
+            std::unique_ptr<TalvenException>(e.clone())->raise();
             ADD_FAILURE() << "raise() returned";
         } catch (const std::decay_t<decltype(e)>& raised) {
             EXPECT_EQ(raised.number(), e.number());
@@ -125,9 +119,6 @@ TEST(SystemException, CloneAndRaiseKeepTheirType) {
     expectOwnType(SystemException::Win32(2u));
     expectOwnType(SystemException::HRESULT(static_cast<std::int32_t>(0x80004005)));
     expectOwnType(SystemException::MMRESULT(11u));
-}
-
-TEST(FileException, KeepsPathApartSharesItsCauseAndRaisesAPlainException) {
     CountedPtr<TalvenException> cause(new SystemException::Win32(2));
     FileException e(FileException::FileNotFound, TextConvert::Bytes("C:\\a\\b.txt"), cause);
     EXPECT_EQ(Text(e.path()), "C:\\a\\b.txt");
@@ -140,9 +131,6 @@ TEST(FileException, KeepsPathApartSharesItsCauseAndRaisesAPlainException) {
         EXPECT_EQ(cause.UseCount(), 4);
     }
     EXPECT_EQ(cause.UseCount(), 2);
-
-    EXPECT_EQ(FileException(FileException::VolumeLocked, ByteString()).cause(), nullptr);
-
     FileException denied(FileException::AccessDenied, TextConvert::Bytes("C:\\x"));
     denied.setNote("kept");
     try {
