@@ -31,8 +31,7 @@ void ExpectRaises(Fn fn, const std::string& message) {
 
 const std::string kWrapper = "SQLITE_WRAPPER_ERROR[1000]: ";
 
-class SQLite3Wrapper : public ::testing::Test {
-protected:
+struct SQLite3Wrapper : ::testing::Test {
     void SetUp() override {
         db.SetBusyTimeout(200); // kept while closed, applied by Open
         db.Open(path.c_str());
@@ -63,11 +62,10 @@ TEST(SQLite3WrapperDB, CodeNamesAndTheGuardsOfAClosedDatabase) {
                  "SQLITE_CANTOPEN[14]: unable to open database file");
 }
 
-// Query cursors to their end, after Finish and after a failing step; Close waits for queries.
-TEST_F(SQLite3Wrapper, QueryCursorsAndCloseWaitsForThem) {
+// Cursors (to the end, finished, failing), key lookups, and Close waiting for queries.
+TEST_F(SQLite3Wrapper, QueryCursorsCloseAndKeyLookups) {
     db.Execute("create table t(k integer, v text)");
     EXPECT_EQ(db.Execute("insert into t values(1, 'one'), (2, null), (3, 'three')"), 3);
-    EXPECT_TRUE(db.RunQuery("select k from t where k < 0")->AtEnd());
     for (const char* noValue : {"select k from t where k < 0", "create table z(a)"}) {
         ExpectRaises([&] { db.QueryInteger(noValue); }, kWrapper + "Invalid scalar query");
     }
@@ -83,24 +81,48 @@ TEST_F(SQLite3Wrapper, QueryCursorsAndCloseWaitsForThem) {
         seen += std::string(query->ColumnText(0)) + "=" + (v ? v : "NULL") + " ";
     }
     EXPECT_EQ(seen, "1=one 2=NULL 3=three ");
-    EXPECT_EQ(query->ColumnText(0), nullptr);
-    query->Step();
-    EXPECT_TRUE(query->AtEnd());
-    const std::string badIndex = kWrapper + "Invalid field index requested";
-    ExpectRaises([&] { query->ColumnText(-1); }, badIndex);
-    ExpectRaises([&] { query->ColumnName(2); }, badIndex);
+    query->Step(); // past the end: still at the end, no value
+    EXPECT_TRUE(query->AtEnd() && !query->ColumnText(0));
+    ExpectRaises([&] { query->ColumnText(-1); }, kWrapper + "Invalid field index requested");
+    ExpectRaises([&] { query->ColumnName(2); }, kWrapper + "Invalid field index requested");
     query->Finish();
     query->Finish();
-    const std::string finished = kWrapper + "Null Virtual Machine pointer";
-    ExpectRaises([&] { query->ColumnCount(); }, finished);
-    ExpectRaises([&] { query->Step(); }, finished);
+    ExpectRaises([&] { query->ColumnCount(); }, kWrapper + "Null Virtual Machine pointer");
+    ExpectRaises([&] { query->Step(); }, kWrapper + "Null Virtual Machine pointer");
+
+    db.Execute("create table kv(k text, v text, w text); insert into kv values('Alpha', '1', "
+               "'a1'), ('beta', null, 'b'), ('alpha', '3', null), (null, 'nokey', 'n'), "
+               "('num', '42x', ''); create table one(k text); insert into one values('x')");
+    auto table = db.SelectWhere("kv", "k is null or k <> 'skip'");
+    EXPECT_STREQ(table->Lookup("ALPHA"), "1");
+    EXPECT_EQ(table->Lookup("beta"), nullptr);
+    EXPECT_EQ(table->LookupAll("aLpHa"), (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(table->LookupInt("beta", 7) * 100 + table->LookupInt("num", 7), 742);
+    EXPECT_EQ(table->LookupText("beta", "dflt") + table->LookupText("num", "dflt"), "dflt42x");
+    // A NULL key cell never matches, not even the empty name.
+    EXPECT_TRUE(table->Contains("BETA") && !table->Contains("") && !table->Contains(nullptr));
+    const std::string noName = kWrapper + "Invalid field name requested";
+    ExpectRaises([&] { table->Lookup(nullptr); }, noName);
+    ExpectRaises([&] { table->LookupAll("gamma"); }, noName);
+    // Key column bounds: a value column must follow the key column.
+    ExpectRaises([&] { table->SetKeyColumn(-1); }, kWrapper + "Invalid row index requested");
+    ExpectRaises([&] { table->SetKeyColumn(2); }, kWrapper + "Invalid row index requested");
+    table->SetKeyColumn(1);
+    EXPECT_STREQ(table->Lookup("NOKEY"), "n");
+    EXPECT_EQ(table->LookupAll("3"), (std::vector<std::string>{""}));
+
+    EXPECT_EQ(db.SelectWhere("one", "1")->LookupInt("x", -5), -5); // no value cell to read
+    ExpectRaises([&] { db.SelectWhere("kv", "0")->Lookup("alpha"); }, noName);
+    table->Release();
+    table->Release();
+    ExpectRaises([&] { table->Contains("alpha"); }, kWrapper + "Null Results pointer");
 
     // A failing step finishes the statement.
     db.Execute("create table w(v integer); insert into w values(1), (-9223372036854775808)");
     query = db.RunQuery("select abs(v) from w");
     EXPECT_STREQ(query->ColumnText(0), "1");
     ExpectRaises([&] { query->Step(); }, "SQLITE_ERROR[1]: integer overflow");
-    ExpectRaises([&] { query->AtEnd(); }, finished);
+    ExpectRaises([&] { query->AtEnd(); }, kWrapper + "Null Virtual Machine pointer");
     // A statement still reading w would make this fail with "database table is locked".
     db.Execute("create table u(v integer); insert into u select v from w; drop table w");
     ExpectRaises([&] { db.RunQuery("select abs(v) from u where v < 0"); },
@@ -117,36 +139,6 @@ TEST_F(SQLite3Wrapper, QueryCursorsAndCloseWaitsForThem) {
     db.Close();
     std::error_code error;
     EXPECT_TRUE(std::filesystem::remove(std::filesystem::u8path(path), error)) << error.message();
-}
-
-TEST_F(SQLite3Wrapper, TableSearchByKeyColumn) {
-    db.Execute("create table kv(k text, v text, w text); insert into kv values('Alpha', '1', "
-               "'a1'), ('beta', null, 'b'), ('alpha', '3', null), (null, 'nokey', 'n'), "
-               "('num', '42x', ''); create table one(k text); insert into one values('x')");
-    auto table = db.SelectWhere("kv", "k is null or k <> 'skip'");
-    EXPECT_STREQ(table->Lookup("ALPHA"), "1");
-    EXPECT_EQ(table->Lookup("beta"), nullptr);
-    EXPECT_EQ(table->LookupAll("aLpHa"), (std::vector<std::string>{"1", "3"}));
-    EXPECT_EQ(table->LookupInt("beta", 7) * 100 + table->LookupInt("num", 7), 742);
-    EXPECT_EQ(table->LookupText("beta", "dflt") + table->LookupText("num", "dflt"), "dflt42x");
-    // A NULL key cell never matches, not even the empty name.
-    EXPECT_TRUE(table->Contains("BETA") && !table->Contains("") && !table->Contains(nullptr));
-    const std::string noName = kWrapper + "Invalid field name requested";
-    const std::string badColumn = kWrapper + "Invalid row index requested";
-    ExpectRaises([&] { table->Lookup(nullptr); }, noName);
-    ExpectRaises([&] { table->LookupAll("gamma"); }, noName);
-    // Key column bounds: a value column must follow the key column.
-    ExpectRaises([&] { table->SetKeyColumn(-1); }, badColumn);
-    ExpectRaises([&] { table->SetKeyColumn(2); }, badColumn);
-    table->SetKeyColumn(1);
-    EXPECT_STREQ(table->Lookup("NOKEY"), "n");
-    EXPECT_EQ(table->LookupAll("3"), (std::vector<std::string>{""}));
-
-    EXPECT_EQ(db.SelectWhere("one", "1")->LookupInt("x", -5), -5); // no value cell to read
-    ExpectRaises([&] { db.SelectWhere("kv", "0")->Lookup("alpha"); }, noName);
-    table->Release();
-    table->Release();
-    ExpectRaises([&] { table->Contains("alpha"); }, kWrapper + "Null Results pointer");
 }
 
 // SQL text built from a table name quotes it: a crafted name is a name, never SQL.
@@ -169,9 +161,7 @@ TEST_F(SQLite3Wrapper, TableNamesAreQuoted) {
     EXPECT_FALSE(db.HasTable((longest + "m").c_str()) || db.HasTable(nullptr));
 }
 
-// A second connection waits for the busy timeout; reopening drops the first one's lock. On disk
-// the data is encrypted; the way docs/DATABASE.md gives (chacha20, the key and its zero in hex)
-// reads it.
+// Reopening drops a lock; on disk only the way docs/DATABASE.md gives reads the data.
 TEST_F(SQLite3Wrapper, BusyTimeoutAndEncryptionOnDisk) {
     const std::string marker = "Plaintext-Marker-7f3a9c";
     db.Execute(("create table t(a); insert into t values('" + marker + "')").c_str());
@@ -218,14 +208,12 @@ std::string Quoted(const std::string& text, char quote) {
     return quoted + quote;
 }
 
-// A table under a random name (quotes, SQL, non-ASCII, controls, over 446 bytes) round-trips;
-// a statement cut short fails cleanly or runs, and leaves nothing open.
+// Random table names round-trip; statements cut short fail cleanly and leave nothing open.
 TEST_F(SQLite3Wrapper, GeneratedCallsFailCleanlyAndQuotedNamesRoundTrip) {
     sqlite3_auto_extension(reinterpret_cast<void (*)(void)>(&Capture));
     db.Open(path.c_str());
     sqlite3_cancel_auto_extension(reinterpret_cast<void (*)(void)>(&Capture));
-    sqlite3* const raw = g_opened;
-    ASSERT_NE(raw, nullptr);
+    ASSERT_NE(g_opened, nullptr);
     db.Execute("pragma locking_mode = exclusive; pragma synchronous = off; create table t(k, v);"
                "insert into t values('a', 1), ('b', null)");
     const char* const parts[] = {"x'; drop table t; --", "t\" where 1; --[b]`q`", "qu\"o it's %s%n",
@@ -252,7 +240,7 @@ TEST_F(SQLite3Wrapper, GeneratedCallsFailCleanlyAndQuotedNamesRoundTrip) {
         } catch (...) {
             ADD_FAILURE() << "not a wrapper exception";
         }
-        EXPECT_EQ(sqlite3_next_stmt(raw, nullptr), nullptr) << "a statement was left behind";
+        EXPECT_EQ(sqlite3_next_stmt(g_opened, nullptr), nullptr) << "a statement was left behind";
         db.Execute(("drop table " + table).c_str());
     });
 }

@@ -19,8 +19,7 @@ namespace {
 
 using Map = std::map<std::int32_t, std::string>;
 // Reaches the parser and the map of a private language object, leaving the global one alone.
-class Probe : public TalvenText::LanguageImpl {
-public:
+struct Probe : TalvenText::LanguageImpl {
     Map Parse(const std::string& bytes) {
         return LoadFromBytes({bytes.begin(), bytes.end()}), Entries();
     }
@@ -63,8 +62,7 @@ std::vector<std::int32_t> RegisteredIds() {
     return ids;
 }
 
-// The registry stays sorted, the newest equal identifier wins, copies stay out; an installed
-// language object serves translations, an empty one falls back to the default.
+// An installed language object serves translations; an empty one falls back to the default.
 TEST(TalvenText, RegistryResolutionAndDump) {
     const std::vector<std::int32_t> before = RegisteredIds();
     EXPECT_TRUE(std::is_sorted(before.begin(), before.end()));
@@ -73,17 +71,14 @@ TEST(TalvenText, RegistryResolutionAndDump) {
         const TalvenText front(-2147483647 - 1, "lowest"), back(2147483647, "highest");
         EXPECT_EQ(TalvenText::lookup(7004), &newer);
         EXPECT_EQ(TalvenText::next(&newer), &kMiddle);
-        EXPECT_EQ(TalvenText::first(), &front);
-        EXPECT_EQ(TalvenText::next(&back), nullptr);
+        EXPECT_TRUE(TalvenText::first() == &front && !TalvenText::next(&back));
         EXPECT_FALSE(TalvenText(kMiddle).isRegistered());
         // Assigned to, a registered text leaves the registry (its identifier changes).
         TalvenText target(7005, "five");
         target = kLast;
-        EXPECT_FALSE(target.isRegistered());
-        EXPECT_EQ(TalvenText::lookup(7005), nullptr);
+        EXPECT_TRUE(!target.isRegistered() && !TalvenText::lookup(7005));
         EXPECT_EQ(TalvenText::lookup(7007), &kLast);
     }
-    // Destruction unlinks from the front, the middle and the end.
     EXPECT_EQ(RegisteredIds(), before);
     EXPECT_EQ(TalvenText::lookup(7004), &kMiddle);
 
@@ -137,9 +132,7 @@ TEST(TalvenText, FormatSubstitutesInAscendingOrderOnly) {
 
 constexpr int kGerman = 7, kFrench = 6;
 
-// Every test starts and ends with the embedded English selected.
-class LanguageFile : public ::testing::Test {
-protected:
+struct LanguageFile : ::testing::Test {
     void SetUp() override { Restore(); }
     void TearDown() override { Restore(); }
     static void Restore() { TalvenText::setLanguage(TalvenText::EmbeddedEnglish, ByteString()); }
@@ -150,7 +143,6 @@ protected:
 };
 
 const std::pair<std::string, Map> kSyntax[] = {
-    // file content, entries read
     {"-10005   Datei nicht gefunden   \n", {{-10005, "Datei nicht gefunden"}}},
     {" 5 x\n; 5 x\n# 5 x\n0 x\n\t6 y", {}},
     {"+7\tseven\v\f\t ", {{7, "seven"}}},
@@ -181,9 +173,8 @@ TEST(LanguageFileSyntax, LinesAndEncodingsAreReadOrIgnoredAsWritten) {
     }
 }
 
-// Messages after each selection: a language loads once per index; a missing file, or a
-// message the file lacks, falls back to the embedded English.
-TEST_F(LanguageFile, SelectionAndFallbackDecideTheExceptionMessages) {
+// A language loads once per index; a missing file or message falls back to English.
+TEST_F(LanguageFile, SelectionFallbackAndTheShippedTranslations) {
     // The narrow path of the Windows 9x family holds only characters of the ANSI code page.
     const std::wstring sub = ::GetVersion() & 0x80000000u ? L"Spr\x00E5k" : L"Spr\x00E5k \x6587";
     const std::wstring own = folder_.Child(sub);
@@ -219,10 +210,8 @@ TEST_F(LanguageFile, SelectionAndFallbackDecideTheExceptionMessages) {
                       Chars(SystemException::Win32(0x3FFFFFFF).message()),
                   messages);
     }
-}
 
-// Shipped files translate every library constant, keep its placeholders, and add nothing.
-TEST_F(LanguageFile, ShippedFilesTranslateEveryConstant) {
+    // Shipped files translate every library constant, keep its placeholders, and add nothing.
     ASSERT_TRUE(FileException::VolumeNotFound.isRegistered()); // links the file of all constants
     for (int language : {kGerman, kFrench}) {
         Probe probe;
@@ -240,8 +229,7 @@ TEST_F(LanguageFile, ShippedFilesTranslateEveryConstant) {
     }
 }
 
-// A syntax row, mutated (bytes, cuts, encoding marks, rarely a huge line), loads without raising
-// and keeps only well-formed entries.
+// A mutated syntax row (rarely a huge line) loads without raising; what it keeps is well formed.
 const std::string kJunk("\xEF\xBB\xBF\xFE\xFF\n-2147483649 x\n0x100000000 y\r\n-0 z\n\0", 41);
 
 TEST_F(LanguageFile, GeneratedMutatedFilesLoadWithoutRaisingAndKeepWellFormedEntries) {
@@ -252,9 +240,8 @@ TEST_F(LanguageFile, GeneratedMutatedFilesLoadWithoutRaisingAndKeepWellFormedEnt
                 const auto at = static_cast<std::size_t>(rng.Below(bytes.size() + 1));
                 if (rng.Chance(1)) { // a huge line or a long run of line ends
                     bytes.insert(at, std::string(1 << 20, "a7\r\n"[rng.Below(4)]));
-                } else if (rng.Chance(25)) {
-                    bytes.erase(at,
-                                rng.Chance(30) ? std::string::npos : rng.Below(8)); // cut or hole
+                } else if (rng.Chance(25)) { // a cut or a hole
+                    bytes.erase(at, rng.Chance(30) ? std::string::npos : rng.Below(8));
                 } else {
                     bytes.insert(rng.Chance(20) ? 0 : at,
                                  rng.Chance(50)
@@ -262,9 +249,7 @@ TEST_F(LanguageFile, GeneratedMutatedFilesLoadWithoutRaisingAndKeepWellFormedEnt
                                      : std::string(1, static_cast<char>(rng.Below(256))));
                 }
             }
-            const auto* start = reinterpret_cast<const unsigned char*>(bytes.data());
-            const std::wstring widened(start, start + std::min<std::size_t>(bytes.size(), 4000));
-            SCOPED_TRACE("file: \"" + TalvenTest::Printable(widened) + "\"");
+            SCOPED_TRACE("file: " + testing::PrintToString(bytes.substr(0, 4000)));
             Probe probe;
             Map entries;
             const bool viaFile = number % 25 == 0 || bytes.size() > 65536; // chunked reads
