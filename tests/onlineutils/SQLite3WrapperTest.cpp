@@ -49,6 +49,7 @@ TEST(SQLite3WrapperDB, CodeNamesAndTheGuardsOfAClosedDatabase) {
         EXPECT_STREQ(ErrorCodeName(code), name) << code;
     }
     EXPECT_STREQ(SQLite3WrapperException(5, nullptr).what(), "SQLITE_BUSY[5]: ");
+    EXPECT_EQ(SQLite3WrapperException("as given %s").Code(), 0);
     std::unique_ptr<SQLite3WrapperException> copy(SQLite3WrapperException(7, "x").clone());
     ExpectRaises([&] { copy->raise(); }, "SQLITE_NOMEM[7]: x");
 

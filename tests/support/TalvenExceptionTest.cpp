@@ -48,7 +48,6 @@ TEST(TalvenException, CodesMessagesStackWalksCloneRaiseAndCause) {
     ASSERT_TRUE(!denied.empty() && denied.find_last_of("\r\n") == std::string::npos) << denied;
     TalvenException withNote(FileException::VolumeFull);
     withNote.setNote("while writing");
-    const std::exception& asStd = withNote;
     // No system text for 0xBC614E; a facility-7 HRESULT skips WMERROR/NETMSG.DLL (not in Wine).
     const std::tuple<TalvenException, std::int32_t, std::string> rows[] = {
         {TalvenException(".\\Private\\FileSpec", 81), -2,
@@ -58,7 +57,7 @@ TEST(TalvenException, CodesMessagesStackWalksCloneRaiseAndCause) {
         {exceptionFromCode(-13), -13, "unknown error: -13"},
         {TalvenException{std::bad_alloc()}, -1, "memory allocation error"},
         {TalvenException{std::runtime_error("x")}, -3, "runtime error: x"},
-        {TalvenException(asStd), -10011, "volume full"},
+        {TalvenException(static_cast<const std::exception&>(withNote)), -10011, "volume full"},
         {TalvenException(static_cast<const std::exception&>(BrokenException())), -1, ""},
         {SystemException::MMRESULT(11), -15, "operating system error: MMRESULT = 0x0000000B"},
         {SystemException::Errno(2), -11,
