@@ -1,15 +1,12 @@
-// What reaches a trace viewer: the record's every field, offset and size; the filter; a viewer
-// that comes late or is replaced; eight threads at once on the viewer and the debugger; and the
-// traceview program end to end with a traced program in another process. How a line is cut and
-// stamped is TraceTest's: the viewer gets the line the debugger gets.
+// The trace facility as the debugger and a viewer window see it: silence outside init, levels
+// and flags, scope lines and their depth, the silent marker, exceptions, the component, cuts,
+// timestamps, the filter, every field of a viewer record, a viewer that comes late or is
+// replaced, eight threads at once; and traceview.exe end to end with a traced program.
 #include "support/Trace.h"
 
 #include "TraceTestSupport.h"
-#include "TraceViewSupport.h"
-#include "common/TestFolder.h"
 #include "support/TalvenException.h"
-#include "support/TalvenWindows.h"
-#include "support/Win32Handle.h"
+#include "support/TalvenText.h"
 
 #include <gtest/gtest.h>
 
@@ -18,321 +15,450 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
-#include <string>
+#include <regex>
+#include <stdexcept>
 #include <thread>
-#include <vector>
 
 namespace {
 
-using TraceTestSupport::InProcessViewer;
-using TraceTestSupport::Received;
-using namespace TraceViewSupport;
-namespace Layout = UTrace::ViewerRecord;
+using namespace TraceTestSupport;
+using Bytes = std::vector<unsigned char>;
 
-// Each test starts its own tracing with the viewer it needs already present (or absent).
-class TraceViewer : public ::testing::Test {
-protected:
-    void SetUp() override {
-        UTrace::shutdown();
-        // The lookup finds any window of the class on the desktop, not only ours.
-        ASSERT_EQ(::FindWindowW(UTrace::ViewerWindowClass, nullptr), nullptr)
-            << "another trace viewer is running";
+void Put(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
     }
-    void TearDown() override { UTrace::shutdown(); }
-
-    static void Start(std::uint32_t flags = UTrace::FlagAllLevels) {
-        ASSERT_TRUE(UTrace::init());
-        UTrace::setFlags(flags);
-        UTrace::setComponent("Viewer");
-    }
-};
-
-// Checks every field of one record against what was traced.
-void ExpectRecord(const Received& record, std::uint32_t level, std::uint32_t value, bool hasValue,
-                  const std::string& component, const std::string& text) {
-    const std::size_t size = 82 + text.size();
-    EXPECT_EQ(record.dwData, 0x55543132u);
-    ASSERT_EQ(record.bytes.size(), size) << "only the bytes up to the text's NUL are sent";
-    EXPECT_EQ(record.U32(0), size);
-    EXPECT_EQ(record.U32(4), 0x55543132u);
-    EXPECT_EQ(record.U32(8), level);
-    EXPECT_EQ(record.U32(12), value);
-    EXPECT_EQ(record.bytes[16], hasValue ? 1 : 0);
-    const std::string padded(reinterpret_cast<const char*>(record.bytes.data()) + 17, 64);
-    std::string expected = component.substr(0, 63);
-    expected.resize(64, '\0');
-    EXPECT_EQ(padded, expected) << "component NUL-terminated and zero-padded to 64 bytes";
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.bytes.data()) + 81, text.size()),
-              text);
-    EXPECT_EQ(record.bytes.back(), 0);
 }
 
-TEST_F(TraceViewer, RecordFieldsOffsetsAndSizes) {
-    InProcessViewer viewer;
-    ASSERT_NE(viewer.Window(), nullptr) << "needs the null graphics driver under Wine";
-    Start();
+// The viewer record of a line, at the offsets that viewers of every version rely on.
+Bytes Record(std::uint32_t level, std::uint32_t value, bool hasValue, const std::string& component,
+             const std::string& text) {
+    Bytes record(82 + text.size(), 0);
+    Put(record, 0, static_cast<std::uint32_t>(record.size()));
+    Put(record, 4, 0x55543132);
+    Put(record, 8, level);
+    Put(record, 12, value);
+    record[16] = hasValue ? 1 : 0;
+    std::copy(component.begin(), component.end(), record.begin() + 17);
+    std::copy(text.begin(), text.end(), record.begin() + 81);
+    return record;
+}
+
+// A viewer window of the test's thread: a line of this thread reaches it at once through
+// SendMessageW, lines of other threads while this thread takes its messages.
+struct Viewer {
+    Viewer() {
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = &Proc;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = UTrace::ViewerWindowClass;
+        ::RegisterClassExW(&windowClass); // stays registered: the next viewer reuses it
+        window = ::CreateWindowExW(0, UTrace::ViewerWindowClass, L"", WS_OVERLAPPED, 0, 0, 10, 10,
+                                   nullptr, nullptr, windowClass.hInstance, nullptr);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~Viewer() { ::DestroyWindow(window); }
+    // The texts of the records, without the timestamp when withoutStamp.
+    Lines Texts(bool withoutStamp = false) const {
+        Lines texts;
+        for (const Bytes& record : records) {
+            std::string text(std::string(record.begin() + 81, record.end()).c_str());
+            texts.push_back(withoutStamp ? text.substr(text.find(" : ") + 3) : text);
+        }
+        return texts;
+    }
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<Viewer*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != WM_COPYDATA || self == nullptr) {
+            return ::DefWindowProcW(window, message, wParam, lParam);
+        }
+        const auto& data = *reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const auto* first = static_cast<const unsigned char*>(data.lpData);
+        // Under another dwData the record is kept as 82 zeros, to match no expected record.
+        self->records.push_back(data.dwData == 0x55543132 ? Bytes(first, first + data.cbData)
+                                                          : Bytes(82, 0));
+        return TRUE;
+    }
+
+    HWND window;
+    std::vector<Bytes> records;
+};
+
+class Trace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(FindViewer(0), nullptr) << "another trace viewer is running";
+        Restart();
+    }
+    void TearDown() override { UTrace::shutdown(); }
+    // Starts tracing again, which looks for a viewer at once.
+    void Restart() {
+        UTrace::shutdown();
+        ASSERT_TRUE(UTrace::init());
+        UTrace::setComponent("Test");
+        capture_.Clear();
+    }
+
+    DebuggerCapture capture_;
+};
+
+TEST_F(Trace, NothingReachesTheDebuggerOutsideInitAndShutdownAndInitResets) {
+    UTrace::shutdown();
+    UTrace::trace1("level one");
+    UTrace::traceException(TalvenException(TalvenText("boom")), "prefix");
+    UTrace::Function("Open").setResult(1, nullptr);
+    EXPECT_TRUE(capture_.Lines().empty());
+    ASSERT_TRUE(UTrace::init());
+    EXPECT_FALSE(UTrace::init()) << "a second init must report that nothing was done";
+    UTrace::setLevel(3);
+    UTrace::setFlags(7);
+    UTrace::setComponent("Network");
+    std::size_t size = 0;
+    UTrace::getComponent(nullptr, size);
+    EXPECT_EQ(size, 8u);
+    char small[5] = "????";
+    UTrace::getComponent(small, size = sizeof small);
+    EXPECT_STREQ(small, "Netw");
+    UTrace::getComponent(small, size = 0);
+    EXPECT_STREQ(small, "Netw") << "a zero-sized buffer is left alone";
+    UTrace::shutdown();
+    UTrace::trace1("after shutdown");
+    EXPECT_TRUE(capture_.Lines().empty());
+    ASSERT_TRUE(UTrace::init());
+    UTrace::getComponent(nullptr, size);
+    EXPECT_EQ(size, 1u) << "init empties the component";
+    EXPECT_EQ(UTrace::getLevel(), 0);
+    EXPECT_EQ(UTrace::getFlags(), 3u);
+}
+
+// Bit 1 writes every level whatever the level says; without bit 0 nothing reaches the debugger.
+TEST_F(Trace, LevelRulesAndFlags) {
+    const Lines all = {"Test: 1", "C: 2", "Test: 3", "Test: 3", "C: 4"};
+    const struct {
+        std::uint32_t flags;
+        std::int32_t level;
+        std::size_t written; // the first lines of all
+    } rows[] = {{3, 0, 5}, {1, 3, 4}, {1, 1, 1}, {1, -1, 0}, {2, 4, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE("flags " + std::to_string(row.flags) + ", level " + std::to_string(row.level));
+        UTrace::setFlags(row.flags);
+        UTrace::setLevel(row.level);
+        capture_.Clear();
+        UTrace::trace1("1");
+        UTrace::trace2Component("C", "2");
+        UTrace::trace3("3");
+        UTrace::trace3Value(9, "3");
+        UTrace::traceComponent("C", 4, "4");
+        EXPECT_EQ(capture_.Lines(), Lines(all.begin(), all.begin() + row.written));
+    }
+}
+
+TEST_F(Trace, LinesAsTheDebuggerGetsThem) {
+    const std::string x(1023, 'x');
+    const struct {
+        const char* what;
+        void (*body)();
+        Lines expected;
+    } rows[] = {
+        {"scope lines ignore the level and indent by depth",
+         [] {
+             UTrace::setFlags(1); // level 0: the level-4 scope lines are written all the same
+             {
+                 UTrace::Function open("Open");
+                 UTrace::trace(0, "inside %d", 1);
+                 {
+                     UTrace::FunctionComponent read("Disk", "Read", "%d bytes at %s", 12, "0x10");
+                     UTrace::trace(0, "deeper");
+                     EXPECT_EQ(read.setResult(-3, "failed with %s", "E"), -3);
+                 }
+                 EXPECT_EQ(open.setResult(5, nullptr), 5);
+                 EXPECT_EQ(open.result(), 5);
+             }
+             UTrace::trace(0, "after");
+         },
+         {"Test: Open - enter", "Test:   inside 1", "Disk:   Read - 12 bytes at 0x10",
+          "Test:     deeper", "Disk:   Read - failed with E", "Test: Open - return = 5",
+          "Test: after"}},
+        {"the silent marker is compared by pointer",
+         [] {
+             {
+                 UTrace::Function quiet("Quiet", UTrace::silent); // no entry line, one step deeper
+                 UTrace::trace1("inside quiet");
+             }
+             UTrace::Function loud("Loud", "silent"); // the same letters elsewhere are plain text
+             UTrace::trace1("silent");
+             const auto trace1 = &UTrace::trace1; // through a pointer: no format check
+             trace1(UTrace::silent);
+             trace1(nullptr); // an empty message
+             UTrace::Function later("Later");
+             later.setResult(1, UTrace::silent);
+             later.setResult(2, "two"); // once silent, the exit line stays suppressed
+             loud.setResult(7, UTrace::silent);
+         },
+         {"Test:   inside quiet", "Test: Quiet - return", "Test: Loud - silent", "Test:   silent",
+          "Test:   ", "Test:   Later - enter"}},
+        {"exception lines",
+         [] {
+             FileException notFound(FileException::FileNotFound, TextConvert::Bytes("C:\\a.txt"));
+             UTrace::traceException(notFound, "Copy");
+             notFound.setNote("second try");
+             UTrace::traceExceptionComponent("Files", notFound, "");
+             UTrace::traceException(notFound, std::string(1100, 'p').c_str());
+             // A message with printf directives is text, not a format.
+             UTrace::traceException(TalvenException(TalvenText("100%s %d")), "P%s");
+             UTrace::setFlags(1); // level 1 is above level 0: no line
+             UTrace::traceException(notFound, "hidden");
+         },
+         {"Test: Copy: error = -10005, message = \"file not found\"",
+          "Files: error = -10005, message = \"file not found\", note = \"second try\"",
+          "Test: " + std::string(1023, 'p'), "Test: P%s: error = 0, message = \"100%s %d\""}},
+        {"the component prefixes the line, cut to 63 characters",
+         [] {
+             UTrace::setComponent(nullptr);
+             UTrace::trace1("empty process component");
+             UTrace::traceComponent(nullptr, 1, "no component");
+             UTrace::FunctionComponent(nullptr, nullptr);
+             UTrace::setComponent(std::string(80, 'c').c_str());
+             UTrace::trace1("long");
+         },
+         {": empty process component", "no component", ":  - enter", ":  - return",
+          std::string(63, 'c') + ": long"}},
+        {"long lines are cut to 1023 characters, indentation and name included",
+         [] {
+             const std::string longText(2000, 'x');
+             UTrace::trace1("%s", longText.c_str());
+             UTrace::Function scope("S", UTrace::silent);
+             UTrace::trace1("%s", longText.c_str());
+             scope.setResult(0, "%s", longText.c_str());
+             UTrace::Function(std::string(1100, 'x').c_str(), UTrace::silent);
+         },
+         {"Test: " + x, "Test:   " + x.substr(2), "Test:   " + x.substr(2),
+          "Test: S - " + x.substr(4)}},
+        {"a disabled level formats nothing",
+         [] {
+             UTrace::setFlags(1);
+             UTrace::setLevel(1);
+             // A bad pointer behind %s would crash if the line were formatted.
+             UTrace::trace2("%s", reinterpret_cast<const char*>(std::uintptr_t{0x10}));
+         },
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        UTrace::setFlags(3);
+        UTrace::setLevel(0);
+        UTrace::setComponent("Test");
+        capture_.Clear();
+        row.body();
+        EXPECT_EQ(capture_.Lines(), row.expected);
+    }
+}
+
+TEST_F(Trace, ExceptionMessageIsInTheAnsiCodePage) {
+    if (::GetACP() != 1252) {
+        GTEST_SKIP() << "needs ANSI code page 1252";
+    }
+    UTrace::traceException(TalvenException(TalvenText("caf\xC3\xA9")));
+    EXPECT_EQ(capture_.Lines(), (Lines{"Test: error = 0, message = \"caf\xE9\""}));
+}
+
+TEST_F(Trace, TimestampIsThePerformanceCounterAndCountsAgainstTheLength) {
+    UTrace::setFlags(UTrace::FlagDebugger | UTrace::FlagAllLevels | UTrace::FlagTimestamp);
+    LARGE_INTEGER frequency, before, after;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&before);
+    UTrace::Function("F", UTrace::silent), UTrace::trace1("stamped"); // one step deeper
+    ::QueryPerformanceCounter(&after);
+    UTrace::trace1("%s", std::string(2000, 'x').c_str());
+    const Lines lines = capture_.Lines();
+    ASSERT_EQ(lines.size(), 3u); // and the scope's exit line
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex(R"(Test: \d+:[1-5]?\d:[1-5]?\d\.\d{3} :   stamped)")))
+        << lines[0];
+    unsigned h = 0, m = 0, s = 0, ms = 0;
+    ASSERT_EQ(std::sscanf(lines[0].c_str(), "Test: %u:%u:%u.%u", &h, &m, &s, &ms), 4);
+    const double stamp = h * 3600.0 + m * 60.0 + s + ms / 1000.0;
+    EXPECT_GE(stamp, static_cast<double>(before.QuadPart) / frequency.QuadPart - 0.002);
+    EXPECT_LE(stamp, static_cast<double>(after.QuadPart) / frequency.QuadPart + 0.002);
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(Test: [0-9:.]+ : x+)")));
+    EXPECT_EQ(lines[2].size(), 6u + 1023u) << "the stamp counts against the 1023 characters";
+}
+
+TEST_F(Trace, ViewerGetsEveryFieldOfTheRecord) {
+    const Viewer viewer;
+    ASSERT_NE(viewer.window, nullptr) << "needs the null graphics driver under Wine";
+    Restart();
     UTrace::trace3Value(-7, "value %d", 1);
     UTrace::trace1("plain");
     UTrace::trace3ValueComponent("Values", 0, "zero is a value too");
     UTrace::traceComponent(nullptr, 2, "no component");
     UTrace::setComponent(std::string(70, 'k').c_str());
     UTrace::trace(4, "%s", "");
-    {
-        UTrace::FunctionComponent scope("Scope", "Open", nullptr);
-        UTrace::trace2Component("Scope", "inner");
-    }
-    UTrace::trace1Component("Long", "%s", std::string(5000, 'y').c_str());
-    const std::vector<Received> records = viewer.Records();
-    ASSERT_EQ(records.size(), 9u);
-    ExpectRecord(records[0], 3, 0xFFFFFFF9u, true, "Viewer", "value 1");
-    ExpectRecord(records[1], 1, 0, false, "Viewer", "plain");
-    ExpectRecord(records[2], 3, 0, true, "Values", "zero is a value too");
-    ExpectRecord(records[3], 2, 0, false, "", "no component");
-    ExpectRecord(records[4], 4, 0, false, std::string(63, 'k'), "");
-    ExpectRecord(records[5], 4, 0, false, "Scope", "Open - enter");
-    ExpectRecord(records[6], 2, 0, false, "Scope", "  inner");
-    ExpectRecord(records[7], 4, 0, false, "Scope", "Open - return");
-    ExpectRecord(records[8], 1, 0, false, "Long", std::string(1023, 'y')); // the largest record
+    UTrace::FunctionComponent("Scope", "Open", nullptr), UTrace::trace3Component("Scope", "in");
+    UTrace::trace1Component("Long", "%s", std::string(5000, 'y').c_str()); // the largest record
+    EXPECT_EQ(
+        viewer.records,
+        (std::vector<Bytes>{
+            Record(3, 0xFFFFFFF9u, true, "Test", "value 1"), Record(1, 0, false, "Test", "plain"),
+            Record(3, 0, true, "Values", "zero is a value too"),
+            Record(2, 0, false, "", "no component"), Record(4, 0, false, std::string(63, 'k'), ""),
+            Record(4, 0, false, "Scope", "Open - enter"), Record(3, 0, false, "Scope", "  in"),
+            Record(4, 0, false, "Scope", "Open - return"),
+            Record(1, 0, false, "Long", std::string(1023, 'y'))}));
 }
 
-std::vector<std::string> filtered;
-
-bool DropMarked(std::uint32_t level, const char* component, const char* message) {
-    filtered.push_back(std::to_string(level) + "|" + component + "|" + message);
-    return std::string(message).compare(0, 4, "drop") != 0;
-}
-
-TEST_F(TraceViewer, FilterSeesUnindentedMessageAndCanSuppress) {
-    TraceTestSupport::DebuggerCapture capture;
-    InProcessViewer viewer;
-    Start(UTrace::FlagAllLevels | UTrace::FlagDebugger | UTrace::FlagTimestamp);
-    filtered.clear();
-    UTrace::setFilter(&DropMarked);
+// The filter sees the message without indentation and timestamp; it can keep a line from the
+// viewer by its answer or by raising, and a line it traces itself is dropped.
+TEST_F(Trace, FilterDecidesWhatTheViewerGets) {
+    const Viewer viewer;
+    Restart();
+    UTrace::setFlags(UTrace::FlagAllLevels | UTrace::FlagDebugger | UTrace::FlagTimestamp);
+    static Lines filtered;
+    UTrace::setFilter([](std::uint32_t level, const char* component, const char* message) {
+        filtered.push_back(std::to_string(level) + "|" + component + "|" + message);
+        if (std::strcmp(message, "raise") == 0) {
+            UTrace::trace1("from the filter");
+            throw std::runtime_error("filter failed");
+        }
+        return std::strcmp(message, "drop") != 0;
+    });
     {
         UTrace::Function scope("Work", "%s", "begin");
         UTrace::trace1("keep %d", 1);
-        UTrace::trace2Component("Other", "drop %d", 2);
-        UTrace::trace3Value(3, "keep %d", 3);
+        UTrace::trace2Component("Other", "drop");
+        UTrace::trace3Value(3, "raise");
     }
-    const Lines expectedFiltered = {"4|Viewer|Work - begin", "1|Viewer|keep 1", "2|Other|drop 2",
-                                    "3|Viewer|keep 3", "4|Viewer|Work - return"};
-    EXPECT_EQ(filtered, expectedFiltered);
-    Lines texts;
-    for (const std::string& text : viewer.Texts()) {
-        texts.push_back(text.substr(text.find(" : ") + 3)); // without the timestamp
-    }
-    EXPECT_EQ(texts, (Lines{"Work - begin", "  keep 1", "  keep 3", "Work - return"}));
-    EXPECT_EQ(capture.Lines().size(), 5u) << "the debugger gets the suppressed line too";
+    EXPECT_EQ(filtered, (Lines{"4|Test|Work - begin", "1|Test|keep 1", "2|Other|drop",
+                               "3|Test|raise", "4|Test|Work - return"}));
+    EXPECT_EQ(viewer.Texts(true), (Lines{"Work - begin", "  keep 1", "Work - return"}));
+    EXPECT_EQ(capture_.Lines().size(), 5u) << "the debugger gets every line but the filter's";
 }
 
-TEST_F(TraceViewer, ViewerStartedLaterReceivesWithinTheLookupInterval) {
-    Start();
+TEST_F(Trace, ViewerThatComesLateOrIsReplacedGetsTheNextLines) {
     UTrace::trace1("before any viewer");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    InProcessViewer viewer;
-    const auto started = std::chrono::steady_clock::now();
-    const auto deadline = started + std::chrono::seconds(8);
-    int written = 0;
-    while (viewer.Records().empty() && std::chrono::steady_clock::now() < deadline) {
-        UTrace::trace1("line %d", written++);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto first = std::make_unique<Viewer>();
+    const DWORD started = ::GetTickCount();
+    for (int i = 0; first->records.empty() && ::GetTickCount() - started < 8000; ++i) {
+        UTrace::trace1("line %d", i);
+        ::Sleep(50);
     }
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
-    ASSERT_FALSE(viewer.Records().empty()) << "no line arrived within 8 s";
-    EXPECT_LE(waited.count(), 3500);
-    EXPECT_NE(viewer.Texts().front(), "before any viewer");
-}
-
-TEST_F(TraceViewer, ReplacedViewerGetsTheNextLine) {
-    auto first = std::make_unique<InProcessViewer>();
-    Start();
-    UTrace::trace1("to the first");
-    first->Close();
-    InProcessViewer second;
+    EXPECT_LE(::GetTickCount() - started, 3500u) << "the lookup interval is 3 s";
+    ASSERT_EQ(first->records.size(), 1u);
+    EXPECT_NE(first->Texts()[0], "before any viewer");
+    first.reset();
+    const Viewer second;
     UTrace::trace1("to the second");
-    UTrace::trace1("again");
-    EXPECT_EQ(first->Texts(), (Lines{"to the first"}));
-    EXPECT_EQ(second.Texts(), (Lines{"to the second", "again"}));
+    EXPECT_EQ(second.Texts(), Lines{"to the second"});
 }
 
-// Runs threads writers at once; writer t works at depth t, so a line's indentation tells whose
-// depth it used. Returns after every writer has ended.
-void WriteFromThreads(int threads, int perThread) {
+// Each writer works at a depth of its own and all start together, so that their lines compete
+// for the lock; each writer's lines must arrive whole, in order and at its depth.
+TEST_F(Trace, EightThreadsNeitherInterleaveNorLoseLines) {
+    constexpr int Threads = 8;
+    constexpr int PerThread = 2000; // not more: each OutputDebugStringA raises an exception
+    const Viewer viewer;
+    Restart();
+    std::atomic<int> waiting{Threads};
+    std::atomic<int> running{Threads};
     std::vector<std::thread> writers;
-    std::atomic<int> waiting{threads};
-    for (int t = 0; t < threads; ++t) {
-        writers.emplace_back([t, perThread, &waiting] {
+    for (int t = 0; t < Threads; ++t) {
+        writers.emplace_back([t, &waiting, &running] {
             std::vector<std::unique_ptr<UTrace::Function>> scopes;
             for (int d = 0; d < t; ++d) {
                 scopes.push_back(std::make_unique<UTrace::Function>("scope", UTrace::silent));
+                scopes.back()->setResult(0, UTrace::silent);
             }
-            // All writers start together, so that their lines compete for the lock.
-            --waiting;
-            while (waiting > 0) {
+            for (--waiting; waiting > 0;) {
                 std::this_thread::yield();
             }
-            for (int i = 0; i < perThread; ++i) {
+            for (int i = 0; i < PerThread; ++i) {
                 UTrace::trace3Value(i, "thread %d line %d", t, i);
             }
-            for (auto& scope : scopes) {
-                scope->setResult(0, UTrace::silent);
-            }
+            --running;
         });
+    }
+    for (MSG message; running > 0; ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
     }
     for (std::thread& writer : writers) {
         writer.join();
     }
-}
-
-// Checks that texts hold every line of every writer, each whole, in the writer's order, at the
-// writer's own depth.
-void ExpectAllLinesOnce(const Lines& texts, int threads, int perThread) {
-    ASSERT_EQ(texts.size(), static_cast<std::size_t>(threads * perThread));
-    std::vector<int> next(static_cast<std::size_t>(threads), 0);
-    for (const std::string& text : texts) {
-        const std::size_t indent = text.find_first_not_of(' ');
-        int t = -1;
-        int i = -1;
-        char rest = 0;
-        ASSERT_EQ(std::sscanf(text.c_str() + indent, "thread %d line %d%c", &t, &i, &rest), 2)
-            << text;
-        ASSERT_TRUE(t >= 0 && t < threads) << text;
-        ASSERT_EQ(indent, static_cast<std::size_t>(2 * t)) << text;
-        ASSERT_EQ(i, next[static_cast<std::size_t>(t)]) << "thread " << t << " lost a line";
-        ++next[static_cast<std::size_t>(t)];
-    }
-}
-
-TEST_F(TraceViewer, EightThreadsNeitherInterleaveNorLoseLines) {
-    // Not more lines: each OutputDebugStringA raises an exception.
-    constexpr int Threads = 8;
-    constexpr int PerThread = 2000;
-    TraceTestSupport::DebuggerCapture capture;
-    InProcessViewer viewer;
-    Start(UTrace::FlagDebugger | UTrace::FlagAllLevels);
-    WriteFromThreads(Threads, PerThread);
-    UTrace::shutdown();
-    Lines texts;
-    for (const Received& record : viewer.Records()) {
-        texts.push_back(record.Text());
-        const std::string text = texts.back();
-        ASSERT_EQ(record.U32(12),
-                  static_cast<std::uint32_t>(std::stoi(text.substr(text.rfind(' ') + 1))));
-    }
-    ExpectAllLinesOnce(texts, Threads, PerThread);
-    texts.clear();
-    for (const std::string& line : capture.Lines()) { // fails on a broken triple of calls
-        texts.push_back(line.substr(std::string("Viewer: ").size()));
-    }
-    ExpectAllLinesOnce(texts, Threads, PerThread);
-}
-
-// --- traceview as a separate process ----------------------------------------------------------
-
-class TraceViewProcess : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!ProgramsBuilt()) {
-            GTEST_SKIP() << "traceview.exe and trace_sample.exe are not built";
+    const auto expectAllOnce = [](const Lines& texts) {
+        ASSERT_EQ(texts.size(), std::size_t{Threads * PerThread});
+        std::vector<int> next(Threads, 0);
+        for (const std::string& text : texts) {
+            int t = -1;
+            ASSERT_TRUE(std::sscanf(text.c_str(), " thread %d", &t) == 1 && t >= 0 && t < Threads)
+                << text;
+            ASSERT_EQ(text, std::string(2 * t, ' ') + "thread " + std::to_string(t) + " line " +
+                                std::to_string(next[t]++));
         }
-        ASSERT_EQ(WaitForViewerWindow(0), nullptr) << "another trace viewer is running";
-        output_ = folder_.Child(L"trace.txt");
-        // The timeout is only a safety net: the test tells the viewer to end.
-        ASSERT_TRUE(
-            viewer_.Start(Program(L"traceview.exe"), L"-o \"" + output_ + L"\" --timeout 60000"));
-        window_ = WaitForViewerWindow(20000);
-        ASSERT_NE(window_, nullptr) << "traceview showed no window";
+    };
+    const Lines texts = viewer.Texts();
+    expectAllOnce(texts);
+    for (std::size_t r = 0; r < texts.size(); ++r) {
+        const auto value = std::stoul(texts[r].substr(texts[r].rfind(' ') + 1));
+        ASSERT_EQ(viewer.records[r], Record(3, value, true, "Test", texts[r]));
     }
-    void TearDown() override {
-        if (window_ != nullptr && ::IsWindow(window_)) {
-            ::PostMessageW(window_, WM_CLOSE, 0, 0);
-        }
-        viewer_.Wait(20000);
+    Lines lines = capture_.Lines(); // fails on a broken triple of calls
+    for (std::string& line : lines) {
+        line.erase(0, std::strlen("Test: "));
     }
-    // Tells the viewer to end and returns its exit code.
-    long StopViewer() {
-        ::PostMessageW(window_, WM_CLOSE, 0, 0);
-        window_ = nullptr;
-        return viewer_.Wait(20000);
-    }
+    expectAllOnce(lines);
+}
 
-    TalvenTest::TestFolder folder_;
-    std::wstring output_;
-    ChildProcess viewer_;
-    HWND window_ = nullptr;
-};
+using TraceViewProcess = ViewerProcessTest;
 
-TEST_F(TraceViewProcess, PrintsTheLinesOfATracedProgramInOrder) {
-    ChildProcess sample;
-    ASSERT_TRUE(sample.Start(Program(L"trace_sample.exe"), L"--lines 50 --component Sample"));
-    ASSERT_EQ(sample.Wait(30000), 0);
-    ChildProcess stopper;
-    ASSERT_TRUE(stopper.Start(Program(L"traceview.exe"), L"--stop"));
-    EXPECT_EQ(stopper.Wait(20000), 0);
+TEST_F(TraceViewProcess, PrintsTheLinesOfATracedProgramInOrderUntilStopped) {
+    StartViewer(L"-o \"" + output_ + L"\" --timeout 60000");
+    ASSERT_EQ(RunSample("Sample", 50), 0);
+    EXPECT_EQ(Run(L"traceview.exe", L"--stop"), 0);
     ASSERT_EQ(viewer_.Wait(20000), 0) << "--stop ends the running viewer";
-    window_ = nullptr;
-
     EXPECT_EQ(ReadLines(output_), SampleLines("Sample", 50));
 }
 
 TEST_F(TraceViewProcess, RejectsMalformedRecords) {
-    unsigned char record[Layout::MaxSize + 8] = {};
-    auto put = [&](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) {
-            record[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
-        }
-    };
-    // A valid record built by hand: level 2, component "Hand", text "ok".
-    put(0, 84);
-    put(4, Layout::Magic);
-    put(8, 2);
-    std::memcpy(record + 17, "Hand", 4);
-    std::memcpy(record + 81, "ok", 3);
-    auto send = [&](ULONG_PTR dwData, DWORD size) {
-        COPYDATASTRUCT data = {dwData, size, record};
+    StartViewer(L"-o \"" + output_ + L"\" --timeout 60000");
+    auto send = [this](Bytes record, ULONG_PTR dwData = UTrace::ViewerRecord::Magic) {
+        COPYDATASTRUCT data = {dwData, static_cast<DWORD>(record.size()), record.data()};
         return ::SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
     };
-    EXPECT_EQ(send(Layout::Magic, 84), TRUE);
-    EXPECT_EQ(send(0x12345678, 84), FALSE) << "wrong dwData";
-    EXPECT_EQ(send(Layout::Magic, 83), FALSE) << "size field and bytes differ";
-    EXPECT_EQ(send(Layout::Magic, 81), FALSE) << "shorter than any record";
-    put(0, Layout::MaxSize + 1);
-    EXPECT_EQ(send(Layout::Magic, Layout::MaxSize + 1), FALSE) << "longer than any record";
-    put(0, 84);
-    put(4, 0x55543133);
-    EXPECT_EQ(send(Layout::Magic, 84), FALSE) << "wrong magic";
-    put(4, Layout::Magic);
-    record[83] = 'x';
-    EXPECT_EQ(send(Layout::Magic, 84), FALSE) << "text without its NUL";
-    record[83] = 0;
-    std::memset(record + 17, 'c', 64);
-    EXPECT_EQ(send(Layout::Magic, 84), FALSE) << "component without its NUL";
-    std::memset(record + 17, 0, 64);
-    record[16] = 1;
-    put(12, 5);
-    EXPECT_EQ(send(Layout::Magic, 84), TRUE);
+    const Bytes valid = Record(2, 0, false, "Hand", "ok");
+    EXPECT_EQ(send(valid), TRUE);
+    EXPECT_EQ(send(valid, 0x12345678), FALSE) << "wrong dwData";
+    const std::uint32_t tooLong = UTrace::ViewerRecord::MaxSize + 1;
+    const struct {
+        const char* what;
+        std::uint32_t bytes, sizeField; // sent, and claimed
+        std::size_t at, count;          // then count bytes from at are set to byte
+        unsigned char byte;
+    } rows[] = {{"size field and bytes differ", 83, 84, 0, 0, 0},
+                {"shorter than any record", 81, 81, 0, 0, 0},
+                {"longer than any record", tooLong, tooLong, 0, 0, 0},
+                {"wrong magic", 84, 84, 4, 1, 0x33},
+                {"hasValue neither 0 nor 1", 84, 84, 16, 1, 2},
+                {"text without its NUL", 84, 84, 83, 1, 'x'},
+                {"component without its NUL", 84, 84, 17, 64, 'c'}};
+    for (const auto& row : rows) {
+        Bytes record = valid;
+        record.resize(row.bytes, 0);
+        Put(record, 0, row.sizeField);
+        std::fill_n(record.begin() + static_cast<std::ptrdiff_t>(row.at), row.count, row.byte);
+        EXPECT_EQ(send(record), FALSE) << row.what;
+    }
+    EXPECT_EQ(send(Record(2, 5, true, "", "ok")), TRUE);
     ASSERT_EQ(StopViewer(), 0);
     EXPECT_EQ(ReadLines(output_), (Lines{"[2] Hand: ok", "[2] (value 5): ok"}));
 }
 
 TEST_F(TraceViewProcess, EndsByItselfAfterTheCountOrTheTimeout) {
-    ASSERT_EQ(StopViewer(), 0);
-    const std::wstring counted = folder_.Child(L"counted.txt");
-    ASSERT_TRUE(viewer_.Start(Program(L"traceview.exe"),
-                              L"--count 2 --timeout 60000 -o \"" + counted + L"\""));
-    ASSERT_NE(WaitForViewerWindow(20000), nullptr);
-    ChildProcess sample;
-    ASSERT_TRUE(sample.Start(Program(L"trace_sample.exe"), L"--lines 3"));
-    EXPECT_EQ(sample.Wait(30000), 0);
+    StartViewer(L"--count 2 --timeout 60000 -o \"" + output_ + L"\"");
+    EXPECT_EQ(RunSample("Counted", 3), 0);
     EXPECT_EQ(viewer_.Wait(20000), 0);
-    EXPECT_EQ(ReadLines(counted),
-              (Lines{"[4] TraceSample: run - 3 lines", "[2] TraceSample:   line 0"}));
-
-    ASSERT_TRUE(viewer_.Start(Program(L"traceview.exe"), L"--timeout 300 -o NUL"));
+    EXPECT_EQ(ReadLines(output_), (Lines{"[4] Counted: run - 3 lines", "[2] Counted:   line 0"}));
+    ASSERT_TRUE(viewer_.Start(L"traceview.exe", L"--timeout 300 -o NUL"));
     EXPECT_EQ(viewer_.Wait(20000), 0);
 }
 

@@ -1,216 +1,156 @@
 // The trace viewer's window, driven as a user or a script drives it: lines of two traced
-// programs at once, the filter, pause, following the newest line, clear, copy, always on top,
-// refused records, the bound on lines held, and when the window is chosen over the console. Runs in
-// a Wine prefix with the X11 driver on a virtual display (tests/tools/traceview-window.sh), where
-// the window is really drawn; what the list holds is read back through the viewer's own save
-// command.
+// programs at once, the filter, pause, following the newest line, copy, always on top, clear,
+// refused records, the bound on lines held, and when the window is chosen over the console. Runs
+// in a Wine prefix with the X11 driver on a virtual display (tests/tools/traceview-window.sh),
+// where the window is really drawn; the list is read back through the viewer's save command.
 #include "tools/traceview/Record.h"
 #include "tools/traceview/ViewerWindow.h"
 
-#include "support/TraceViewSupport.h"
+#include "support/TraceTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cstring>
-#include <string>
+#include <cwchar>
 
 namespace {
 
-using namespace TraceViewSupport;
+using namespace TraceTestSupport;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
-class TraceViewWindow : public ::testing::Test {
+class TraceViewWindow : public ViewerProcessTest {
 protected:
-    void SetUp() override {
-        if (!ProgramsBuilt()) {
-            GTEST_SKIP() << "traceview.exe and trace_sample.exe are not built";
-        }
-        ASSERT_EQ(WaitForViewerWindow(0), nullptr) << "another trace viewer is running";
-    }
-    void TearDown() override {
-        if (window_ != nullptr && ::IsWindow(window_)) {
-            ::PostMessageW(window_, WM_CLOSE, 0, 0);
-        }
-        viewer_.Wait(20000);
-    }
-
-    void StartViewer(const std::wstring& arguments = L"--window") {
-        ASSERT_TRUE(viewer_.Start(Program(L"traceview.exe"), arguments));
-        window_ = WaitForViewerWindow(20000);
-        ASSERT_NE(window_, nullptr) << "traceview showed no window";
-        // Answered once the window is made and serves its messages.
-        ::SendMessageW(window_, WM_NULL, 0, 0);
-    }
-    static void RunSample(const std::string& component, int lines) {
-        ChildProcess sample;
-        ASSERT_TRUE(sample.Start(Program(L"trace_sample.exe"),
-                                 L"--no-debugger --lines " + std::to_wstring(lines) +
-                                     L" --component " +
-                                     std::wstring(component.begin(), component.end())));
-        ASSERT_EQ(sample.Wait(60000), 0);
-    }
-    // The lines the list shows, saved by the window on request: sent here, or (slower, one
-    // more process) by "traceview --save".
+    // The lines the list shows, saved by the window on request: asked here, or by "traceview
+    // --save" (one more process).
     Lines Saved(bool throughCommandLine = false) {
-        const std::wstring file = folder_.Child(L"saved.txt");
-        if (throughCommandLine) {
-            ChildProcess save;
-            EXPECT_TRUE(save.Start(Program(L"traceview.exe"), L"--save \"" + file + L"\""));
-            EXPECT_EQ(save.Wait(20000), 0);
-        } else {
-            COPYDATASTRUCT data = {TraceView::SaveRequestMagic,
-                                   static_cast<DWORD>(file.size() * sizeof(wchar_t)),
-                                   const_cast<wchar_t*>(file.c_str())};
-            EXPECT_EQ(::SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)),
-                      TRUE);
-        }
-        return ReadLines(file);
+        COPYDATASTRUCT data = {TraceView::SaveRequestMagic,
+                               static_cast<DWORD>(output_.size() * sizeof(wchar_t)),
+                               const_cast<wchar_t*>(output_.c_str())};
+        EXPECT_TRUE(throughCommandLine
+                        ? Run(L"traceview.exe", L"--save \"" + output_ + L"\"") == 0
+                        : ::SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
+        return ReadLines(output_);
     }
     // The title, or a control's text (asked for: GetWindowTextW does not ask another process).
     std::string Text(int id = 0) const {
         wchar_t text[512] = {};
-        if (id == 0) {
-            ::GetWindowTextW(window_, text, 512);
-        } else {
-            ::SendDlgItemMessageW(window_, id, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
-        }
+        Send(id, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
         return std::string(text, text + std::wcslen(text)); // ASCII only
     }
-    void Command(int id) const {
-        ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    LRESULT Send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::SendMessageW(id == 0 ? window_ : ::GetDlgItem(window_, id), message, wParam,
+                              lParam);
     }
-    void Filter(const wchar_t* text, int levels) const {
-        // WM_SETTEXT makes the box send EN_CHANGE, as typing does.
-        ::SetDlgItemTextW(window_, TraceView::IdFilter, text);
-        const HWND choice = ::GetDlgItem(window_, TraceView::IdLevel);
-        ::SendMessageW(choice, CB_SETCURSEL, static_cast<WPARAM>(levels), 0);
-        ::SendMessageW(window_, WM_COMMAND, MAKEWPARAM(TraceView::IdLevel, CBN_SELCHANGE),
-                       reinterpret_cast<LPARAM>(choice));
+    // As a click does (or, with code, a control's notice).
+    void Command(int id, int code = BN_CLICKED) const { Send(0, WM_COMMAND, MAKEWPARAM(id, code)); }
+    static long Sample(const std::string& component, int lines) {
+        return RunSample(component, lines, L" --no-debugger");
     }
-
-    TalvenTest::TestFolder folder_;
-    ChildProcess viewer_;
-    HWND window_ = nullptr;
 };
 
-Lines OfComponent(const Lines& lines, const std::string& component) {
-    Lines own;
-    for (const std::string& line : lines) {
-        if (line.compare(4, component.size(), component) == 0) {
-            own.push_back(line);
-        }
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    return own;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+    return text;
 }
 
 TEST_F(TraceViewWindow, LinesOfTwoProgramsAtOnceArriveWholeAndInOrder) {
-    StartViewer();
+    StartViewer(L"--window");
     ChildProcess first;
     ChildProcess second;
-    ASSERT_TRUE(
-        first.Start(Program(L"trace_sample.exe"), L"--no-debugger --lines 300 --component Alpha"));
-    ASSERT_TRUE(
-        second.Start(Program(L"trace_sample.exe"), L"--no-debugger --lines 300 --component Beta"));
+    ASSERT_TRUE(first.Start(L"trace_sample.exe", L"--no-debugger --lines 300 --component Alpha"));
+    ASSERT_TRUE(second.Start(L"trace_sample.exe", L"--no-debugger --lines 300 --component Beta"));
     ASSERT_EQ(first.Wait(60000), 0);
     ASSERT_EQ(second.Wait(60000), 0);
     const Lines saved = Saved(true);
     EXPECT_EQ(saved.size(), 608u);
-    EXPECT_EQ(OfComponent(saved, "Alpha"), SampleLines("Alpha", 300));
-    EXPECT_EQ(OfComponent(saved, "Beta"), SampleLines("Beta", 300));
-    EXPECT_TRUE(Contains(Text(), "Trace viewer 1 (process ")) << Text();
-    EXPECT_TRUE(Contains(Text(), ") - 608 lines")) << Text();
-    EXPECT_EQ(Text(TraceView::IdStatus).rfind("608 of 608 shown  |  608 received  |  0 refused", 0),
-              0u)
-        << Text(TraceView::IdStatus);
+    for (const std::string component : {"Alpha", "Beta"}) {
+        Lines own;
+        std::copy_if(saved.begin(), saved.end(), std::back_inserter(own),
+                     [&](const std::string& line) { return line.find(component) == 4; });
+        EXPECT_EQ(own, SampleLines(component, 300));
+    }
+    EXPECT_THAT(Text(), StartsWith("Trace viewer 1 (process "));
+    EXPECT_THAT(Text(), HasSubstr(") - 608 lines"));
+    EXPECT_THAT(Text(TraceView::IdStatus),
+                StartsWith("608 of 608 shown  |  608 received  |  0 refused"));
 }
 
+// The filter text matches without case; level choice n shows levels 1 to n, choice 0 all.
 TEST_F(TraceViewWindow, FilterShowsTheMatchingLinesAtOnce) {
-    StartViewer();
-    RunSample("Alpha", 12);
-    RunSample("Beta", 12);
+    StartViewer(L"--window");
+    ASSERT_EQ(Sample("Alpha", 12), 0);
+    ASSERT_EQ(Sample("Beta", 12), 0);
     const Lines all = Saved();
     ASSERT_EQ(all.size(), 32u);
     const struct {
         const wchar_t* text;
-        int levels; // the choice: 0 every level, n levels 1 to n
+        int levels;
     } rows[] = {{L"beta", 0},  {L"LINE 1", 0}, {L"", 1},        {L"", 3},
                 {L"alpha", 2}, {L"answer", 4}, {L"no such", 0}, {L"", 0}};
     for (const auto& row : rows) {
-        Filter(row.text, row.levels);
-        std::string part(row.text, row.text + std::wcslen(row.text));
-        std::transform(part.begin(), part.end(), part.begin(),
-                       [](char c) { return static_cast<char>(std::tolower(c)); });
-        Lines expected;
-        for (const std::string& line : all) {
-            std::string lower = line;
-            std::transform(lower.begin(), lower.end(), lower.begin(),
-                           [](char c) { return static_cast<char>(std::tolower(c)); });
-            if ((row.levels == 0 || line[1] - '0' <= row.levels) && Contains(lower, part)) {
-                expected.push_back(line);
-            }
-        }
+        const std::string part = Lower(std::string(row.text, row.text + std::wcslen(row.text)));
         SCOPED_TRACE(part + " levels " + std::to_string(row.levels));
+        ::SetDlgItemTextW(window_, TraceView::IdFilter, row.text); // sends EN_CHANGE, as typing
+        Send(TraceView::IdLevel, CB_SETCURSEL, static_cast<WPARAM>(row.levels));
+        Command(TraceView::IdLevel, CBN_SELCHANGE);
+        Lines expected;
+        std::copy_if(all.begin(), all.end(), std::back_inserter(expected), [&](const auto& line) {
+            return (row.levels == 0 || line[1] - '0' <= row.levels) &&
+                   Lower(line).find(part) != std::string::npos;
+        });
         EXPECT_EQ(Saved(), expected);
-        EXPECT_EQ(
-            Text(TraceView::IdStatus).rfind(std::to_string(expected.size()) + " of 32 shown", 0),
-            0u)
-            << Text(TraceView::IdStatus);
+        EXPECT_THAT(Text(TraceView::IdStatus),
+                    StartsWith(std::to_string(expected.size()) + " of 32 shown"));
     }
 }
 
 TEST_F(TraceViewWindow, PauseKeepsAndCountsLinesWhileTheListStands) {
-    StartViewer();
-    RunSample("Before", 5);
-    const Lines before = Saved();
-    ASSERT_EQ(before, SampleLines("Before", 5));
+    StartViewer(L"--window");
+    ASSERT_EQ(Sample("Before", 5), 0);
+    ASSERT_EQ(Saved(), SampleLines("Before", 5));
     Command(TraceView::IdPause);
-    RunSample("During", 5);
-    EXPECT_EQ(Saved(), before);
-    EXPECT_TRUE(Contains(Text(), " - 18 lines")) << Text();
-    EXPECT_TRUE(Contains(Text(TraceView::IdStatus), "9 of 18 shown (paused)  |  18 received"))
-        << Text(TraceView::IdStatus);
+    ASSERT_EQ(Sample("During", 5), 0);
+    EXPECT_EQ(Saved(), SampleLines("Before", 5));
+    EXPECT_THAT(Text(), HasSubstr(" - 18 lines"));
+    EXPECT_THAT(Text(TraceView::IdStatus), HasSubstr("9 of 18 shown (paused)  |  18 received"));
     Command(TraceView::IdPause);
-    Lines all = before;
-    for (const std::string& line : SampleLines("During", 5)) {
-        all.push_back(line);
-    }
+    Lines all = SampleLines("Before", 5);
+    const Lines during = SampleLines("During", 5);
+    all.insert(all.end(), during.begin(), during.end());
     EXPECT_EQ(Saved(), all);
 }
 
 TEST_F(TraceViewWindow, ListFollowsTheNewestLineUnlessScrolledUp) {
-    StartViewer();
-    const HWND list = ::GetDlgItem(window_, TraceView::IdList);
-    auto atBottom = [&] {
+    StartViewer(L"--window");
+    const auto atBottom = [this] {
         Saved(); // brings the list up to date
-        const auto rows = ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
-        const auto last = ::SendMessageW(list, LVM_GETTOPINDEX, 0, 0) +
-                          ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0);
-        EXPECT_GT(rows, ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0)) << "fills a page";
-        return last >= rows;
+        const LRESULT rows = Send(TraceView::IdList, LVM_GETITEMCOUNT);
+        const LRESULT page = Send(TraceView::IdList, LVM_GETCOUNTPERPAGE);
+        EXPECT_GT(rows, page) << "fills a page";
+        return Send(TraceView::IdList, LVM_GETTOPINDEX) + page >= rows;
     };
-    RunSample("First", 60);
+    ASSERT_EQ(Sample("First", 60), 0);
     EXPECT_TRUE(atBottom());
-    ::SendMessageW(list, WM_VSCROLL, SB_PAGEUP, 0); // Wine's list takes no SB_TOP
-    const auto top = ::SendMessageW(list, LVM_GETTOPINDEX, 0, 0);
-    RunSample("Second", 60);
+    Send(TraceView::IdList, WM_VSCROLL, SB_PAGEUP); // Wine's list takes no SB_TOP
+    const LRESULT top = Send(TraceView::IdList, LVM_GETTOPINDEX);
+    ASSERT_EQ(Sample("Second", 60), 0);
     EXPECT_FALSE(atBottom()) << "scrolled up: the list stays";
-    EXPECT_EQ(::SendMessageW(list, LVM_GETTOPINDEX, 0, 0), top);
-    const auto rows = ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
-    ::SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows - 1), FALSE);
-    RunSample("Third", 60);
+    EXPECT_EQ(Send(TraceView::IdList, LVM_GETTOPINDEX), top);
+    const LRESULT rows = Send(TraceView::IdList, LVM_GETITEMCOUNT);
+    Send(TraceView::IdList, LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows - 1), FALSE);
+    ASSERT_EQ(Sample("Third", 60), 0);
     EXPECT_TRUE(atBottom()) << "back at the bottom: the list follows again";
 }
 
 TEST_F(TraceViewWindow, CopyAlwaysOnTopAndClear) {
-    StartViewer();
-    RunSample("Copied", 2);
+    StartViewer(L"--window");
+    ASSERT_EQ(Sample("Copied", 2), 0);
     Command(TraceView::IdSelectAll);
     Command(TraceView::IdCopy);
     std::string copied;
@@ -227,28 +167,26 @@ TEST_F(TraceViewWindow, CopyAlwaysOnTopAndClear) {
         expected += line + "\r\n";
     }
     EXPECT_EQ(copied, expected);
-
     for (bool on : {true, false}) {
         Command(TraceView::IdTopmost);
         EXPECT_EQ((::GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, on);
     }
     Command(TraceView::IdClear);
     EXPECT_TRUE(Saved().empty());
-    EXPECT_TRUE(Contains(Text(), " - 0 lines")) << Text();
+    EXPECT_THAT(Text(), HasSubstr(" - 0 lines"));
 }
 
 TEST_F(TraceViewWindow, CountsRefusedRecordsAndDropsTheOldestPastTheBound) {
     StartViewer(L"--window --max-lines 10");
     unsigned char record[90] = {};
     COPYDATASTRUCT data = {UTrace::ViewerRecord::Magic, sizeof record, record};
-    EXPECT_EQ(::SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE)
+    EXPECT_EQ(Send(0, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE)
         << "a size field of 0 is refused";
-    RunSample("Bound", 20);
+    ASSERT_EQ(Sample("Bound", 20), 0);
     const Lines all = SampleLines("Bound", 20);
     EXPECT_EQ(Saved(), Lines(all.end() - 10, all.end()));
-    EXPECT_TRUE(Contains(Text(), " - 10 lines")) << Text();
-    EXPECT_TRUE(Contains(Text(TraceView::IdStatus), "24 received  |  1 refused  |  14 dropped"))
-        << Text(TraceView::IdStatus);
+    EXPECT_THAT(Text(), HasSubstr(" - 10 lines"));
+    EXPECT_THAT(Text(TraceView::IdStatus), HasSubstr("24 received  |  1 refused  |  14 dropped"));
 }
 
 // Without output options and without a console of its own to share, traceview shows its window;
@@ -262,10 +200,8 @@ TEST_F(TraceViewWindow, ChoosesTheWindowOnlyWhenStartedOnItsOwn) {
                 {L"--console", "Talven trace viewer"}};
     for (const auto& row : rows) {
         StartViewer(row.arguments);
-        EXPECT_EQ(Text().rfind(row.title, 0), 0u) << Text();
-        ::PostMessageW(window_, WM_CLOSE, 0, 0);
-        EXPECT_EQ(viewer_.Wait(20000), 0);
-        window_ = nullptr;
+        EXPECT_THAT(Text(), StartsWith(row.title));
+        EXPECT_EQ(StopViewer(), 0);
     }
 }
 
