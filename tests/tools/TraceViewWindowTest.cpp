@@ -14,6 +14,7 @@
 #include <commctrl.h>
 
 #include <cctype>
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -47,9 +48,6 @@ protected:
     }
     // As a click does (or, with code, a control's notice).
     void Command(int id, int code = BN_CLICKED) const { Send(0, WM_COMMAND, MAKEWPARAM(id, code)); }
-    static long Sample(const std::string& component, int lines) {
-        return RunSample(component, lines, L" --no-debugger");
-    }
 };
 
 std::string Lower(std::string text) {
@@ -84,8 +82,8 @@ TEST_F(TraceViewWindow, LinesOfTwoProgramsAtOnceArriveWholeAndInOrder) {
 // The filter text matches without case; level choice n shows levels 1 to n, choice 0 all.
 TEST_F(TraceViewWindow, FilterShowsTheMatchingLinesAtOnce) {
     StartViewer(L"--window");
-    ASSERT_EQ(Sample("Alpha", 12), 0);
-    ASSERT_EQ(Sample("Beta", 12), 0);
+    ASSERT_EQ(RunSample("Alpha", 12), 0);
+    ASSERT_EQ(RunSample("Beta", 12), 0);
     const Lines all = Saved();
     ASSERT_EQ(all.size(), 32u);
     const struct {
@@ -112,10 +110,10 @@ TEST_F(TraceViewWindow, FilterShowsTheMatchingLinesAtOnce) {
 
 TEST_F(TraceViewWindow, PauseKeepsAndCountsLinesWhileTheListStands) {
     StartViewer(L"--window");
-    ASSERT_EQ(Sample("Before", 5), 0);
+    ASSERT_EQ(RunSample("Before", 5), 0);
     ASSERT_EQ(Saved(), SampleLines("Before", 5));
     Command(TraceView::IdPause);
-    ASSERT_EQ(Sample("During", 5), 0);
+    ASSERT_EQ(RunSample("During", 5), 0);
     EXPECT_EQ(Saved(), SampleLines("Before", 5));
     EXPECT_THAT(Text(), HasSubstr(" - 18 lines"));
     EXPECT_THAT(Text(TraceView::IdStatus), HasSubstr("9 of 18 shown (paused)  |  18 received"));
@@ -135,22 +133,22 @@ TEST_F(TraceViewWindow, ListFollowsTheNewestLineUnlessScrolledUp) {
         EXPECT_GT(rows, page) << "fills a page";
         return Send(TraceView::IdList, LVM_GETTOPINDEX) + page >= rows;
     };
-    ASSERT_EQ(Sample("First", 60), 0);
+    ASSERT_EQ(RunSample("First", 60), 0);
     EXPECT_TRUE(atBottom());
     Send(TraceView::IdList, WM_VSCROLL, SB_PAGEUP); // Wine's list takes no SB_TOP
     const LRESULT top = Send(TraceView::IdList, LVM_GETTOPINDEX);
-    ASSERT_EQ(Sample("Second", 60), 0);
+    ASSERT_EQ(RunSample("Second", 60), 0);
     EXPECT_FALSE(atBottom()) << "scrolled up: the list stays";
     EXPECT_EQ(Send(TraceView::IdList, LVM_GETTOPINDEX), top);
     const LRESULT rows = Send(TraceView::IdList, LVM_GETITEMCOUNT);
     Send(TraceView::IdList, LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows - 1), FALSE);
-    ASSERT_EQ(Sample("Third", 60), 0);
+    ASSERT_EQ(RunSample("Third", 60), 0);
     EXPECT_TRUE(atBottom()) << "back at the bottom: the list follows again";
 }
 
 TEST_F(TraceViewWindow, CopyAlwaysOnTopAndClear) {
     StartViewer(L"--window");
-    ASSERT_EQ(Sample("Copied", 2), 0);
+    ASSERT_EQ(RunSample("Copied", 2), 0);
     Command(TraceView::IdSelectAll);
     Command(TraceView::IdCopy);
     std::string copied;
@@ -176,17 +174,59 @@ TEST_F(TraceViewWindow, CopyAlwaysOnTopAndClear) {
     EXPECT_THAT(Text(), HasSubstr(" - 0 lines"));
 }
 
-TEST_F(TraceViewWindow, CountsRefusedRecordsAndDropsTheOldestPastTheBound) {
+// Each record that breaks the layout is refused and counted. A valid one, at the offsets that
+// viewers of every version rely on: level 2, component "Hand", text "ok".
+TEST_F(TraceViewWindow, RefusesMalformedRecordsAndDropsTheOldestPastTheBound) {
     StartViewer(L"--window --max-lines 10");
-    unsigned char record[90] = {};
-    COPYDATASTRUCT data = {UTrace::ViewerRecord::Magic, sizeof record, record};
-    EXPECT_EQ(Send(0, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), FALSE)
-        << "a size field of 0 is refused";
-    ASSERT_EQ(Sample("Bound", 20), 0);
+    using Bytes = std::vector<unsigned char>;
+    const auto put = [](Bytes& record, std::size_t at, std::uint32_t value) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            record[at + i] = static_cast<unsigned char>(value >> (8 * i));
+        }
+    };
+    const auto send = [&](Bytes record, ULONG_PTR dwData = 0x55543132) {
+        COPYDATASTRUCT data = {dwData, static_cast<DWORD>(record.size()), record.data()};
+        return Send(0, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    };
+    Bytes valid(84, 0);
+    put(valid, 0, 84);
+    put(valid, 4, 0x55543132);
+    put(valid, 8, 2);
+    std::memcpy(&valid[17], "Hand", 4);
+    std::memcpy(&valid[81], "ok", 2);
+    EXPECT_EQ(send(valid, 0x12345678), FALSE) << "wrong dwData";
+    const std::uint32_t tooLong = UTrace::ViewerRecord::MaxSize + 1;
+    const struct {
+        const char* what;
+        std::uint32_t bytes, sizeField; // sent, and claimed
+        std::size_t at, count;          // then count bytes from at are set to byte
+        unsigned char byte;
+    } rows[] = {{"a size field of 0", 84, 0, 0, 0, 0},
+                {"size field and bytes differ", 83, 84, 0, 0, 0},
+                {"shorter than any record", 81, 81, 0, 0, 0},
+                {"longer than any record", tooLong, tooLong, 0, 0, 0},
+                {"wrong magic", 84, 84, 4, 1, 0x33},
+                {"hasValue neither 0 nor 1", 84, 84, 16, 1, 2},
+                {"text without its NUL", 84, 84, 83, 1, 'x'},
+                {"component without its NUL", 84, 84, 17, 64, 'c'}};
+    for (const auto& row : rows) {
+        Bytes record = valid;
+        record.resize(row.bytes, 0);
+        put(record, 0, row.sizeField);
+        std::fill_n(record.begin() + static_cast<std::ptrdiff_t>(row.at), row.count, row.byte);
+        EXPECT_EQ(send(record), FALSE) << row.what;
+    }
+    EXPECT_EQ(send(valid), TRUE);
+    std::fill_n(valid.begin() + 12, 4 + 1 + 64, 0); // value 5, no component
+    valid[12] = 5;
+    valid[16] = 1;
+    EXPECT_EQ(send(valid), TRUE);
+    EXPECT_EQ(Saved(), (Lines{"[2] Hand: ok", "[2] (value 5): ok"}));
+    ASSERT_EQ(RunSample("Bound", 20), 0);
     const Lines all = SampleLines("Bound", 20);
     EXPECT_EQ(Saved(), Lines(all.end() - 10, all.end()));
     EXPECT_THAT(Text(), HasSubstr(" - 10 lines"));
-    EXPECT_THAT(Text(TraceView::IdStatus), HasSubstr("24 received  |  1 refused  |  14 dropped"));
+    EXPECT_THAT(Text(TraceView::IdStatus), HasSubstr("26 received  |  9 refused  |  16 dropped"));
 }
 
 // Without output options and without a console of its own to share, traceview shows its window;
