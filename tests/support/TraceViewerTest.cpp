@@ -195,6 +195,7 @@ TEST_F(Trace, ViewerGetsEveryFieldOfTheRecord) {
     UTrace::FunctionComponent("Scope", "Open", nullptr), UTrace::trace3Component("Scope", "in");
     UTrace::trace1Component("Long", "%s", std::string(5000, 'y').c_str()); // the largest record
     EXPECT_EQ(viewer_.Wait(20000), 0) << "--count ends the viewer";
+    UTrace::trace1("after the viewer has gone"); // looks again at once, and finds none
     EXPECT_EQ(
         ReadLines(output_),
         (Lines{"[3] Test (value -7): value 1", "[1] Test: plain",
