@@ -13,15 +13,13 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace TraceTestSupport {
 
 using Lines = std::vector<std::string>;
 
-// Captures every OutputDebugStringA of the process: each call raises DBG_PRINTEXCEPTION_C with
-// the text as its second argument, which a vectored handler sees.
+// Every OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the text, which a handler sees.
 class DebuggerCapture {
 public:
     DebuggerCapture() : handler_(::AddVectoredExceptionHandler(1, &Handler)) { instance_ = this; }
@@ -29,15 +27,12 @@ public:
         instance_ = nullptr;
         ::RemoveVectoredExceptionHandler(handler_);
     }
-    DebuggerCapture(const DebuggerCapture&) = delete;
-    DebuggerCapture& operator=(const DebuggerCapture&) = delete;
 
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.clear();
     }
-    // The lines as "<component prefix><line>". A line is three calls of one thread (prefix,
-    // line, CR LF); anything else fails the test, as lines of threads have interleaved.
+    // A line is three calls of one thread (prefix, line, CR LF); anything else fails the test.
     std::vector<std::string> Lines() {
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<std::string> lines;
@@ -85,12 +80,9 @@ inline HWND FindViewer(DWORD timeoutMs) {
 }
 
 inline Lines ReadLines(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::ifstream in{std::filesystem::path(path)}; // text mode: CR LF ends a line
     Lines lines;
     for (std::string line; std::getline(in, line); lines.push_back(line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
     }
     return lines;
 }
@@ -107,22 +99,21 @@ inline Lines SampleLines(const std::string& component, int count) {
     return lines;
 }
 
+// A program of the bin folder, killed when it outlives a wait or its owner.
 class ChildProcess {
 public:
     bool Start(const wchar_t* program, const std::wstring& arguments) {
-        std::wstring commandLine = L"\"" + Program(program) + L"\" " + arguments;
+        std::wstring line = L"\"" + Program(program) + L"\" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
-        if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                              nullptr, nullptr, &startup, &info)) {
-            return false;
-        }
+        const bool started = ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE,
+                                              CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
         process_.Reset(info.hProcess);
         const Win32Res::KernelHandle thread(info.hThread);
-        return true;
+        return started;
     }
-    // The exit code, or -1 when none was started or it was killed after timeout.
+    // The exit code; -1 when none was started or it was killed.
     long Wait(DWORD timeout) {
         DWORD code = static_cast<DWORD>(-1);
         if (process_ && ::WaitForSingleObject(process_.Get(), timeout) != WAIT_OBJECT_0) {
@@ -140,8 +131,7 @@ private:
     Win32Res::KernelHandle process_;
 };
 
-// Starts traceview.exe on demand; its window is found by class on the whole desktop, so no
-// other viewer may run meanwhile.
+// Starts traceview.exe on demand; found by window class, so no other viewer may run meanwhile.
 class ViewerProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -151,14 +141,12 @@ protected:
         ASSERT_EQ(FindViewer(0), nullptr) << "another trace viewer is running";
     }
     void TearDown() override { StopViewer(); }
-
     void StartViewer(const std::wstring& arguments) {
         ASSERT_TRUE(viewer_.Start(L"traceview.exe", arguments));
         window_ = FindViewer(20000);
         ASSERT_NE(window_, nullptr) << "traceview showed no window";
         ::SendMessageW(window_, WM_NULL, 0, 0); // answered once the window serves messages
     }
-    // Closes the viewer's window and returns its exit code.
     long StopViewer() {
         if (window_ != nullptr) {
             ::PostMessageW(window_, WM_CLOSE, 0, 0);
@@ -166,16 +154,15 @@ protected:
         }
         return viewer_.Wait(20000);
     }
-    // Runs a program of the bin folder to its end; returns its exit code.
     static long Run(const wchar_t* program, const std::wstring& arguments) {
         ChildProcess child;
         return child.Start(program, arguments) ? child.Wait(60000) : -2;
     }
     // Without the debugger, whose exception per call costs more than the line.
-    static long RunSample(const std::string& component, int lines) {
+    static long RunSample(const std::string& name, int lines) {
         return Run(L"trace_sample.exe", L"--no-debugger --lines " + std::to_wstring(lines) +
                                             L" --component " +
-                                            std::wstring(component.begin(), component.end()));
+                                            std::wstring(name.begin(), name.end()));
     }
 
     TalvenTest::TestFolder folder_;
