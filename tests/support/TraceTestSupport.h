@@ -1,214 +1,174 @@
-// Test support for the trace facility: capture of what reaches the debugger, an in-process
-// trace viewer window on a thread of its own, and the fields of a received viewer record.
+// Test support for the trace facility: capture of what reaches the debugger, and a fixture that
+// runs traceview.exe and traced programs from the bin folder.
 #pragma once
 
+#include "common/TestFolder.h"
 #include "support/TalvenWindows.h"
 #include "support/Trace.h"
+#include "support/Win32Handle.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace TraceTestSupport {
 
-// Captures every OutputDebugStringA call of the process through a vectored exception handler:
-// the call raises DBG_PRINTEXCEPTION_C with the length and the text as its arguments.
+using Lines = std::vector<std::string>;
+
+// Every OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the text, which a handler sees.
 class DebuggerCapture {
 public:
-    struct Call {
-        DWORD thread;
-        std::string text;
-    };
-
-    DebuggerCapture() {
-        instance_ = this;
-        handler_ = ::AddVectoredExceptionHandler(1, &Handler);
-    }
+    DebuggerCapture() : handler_(::AddVectoredExceptionHandler(1, &Handler)) { instance_ = this; }
     ~DebuggerCapture() {
-        if (handler_ != nullptr) {
-            ::RemoveVectoredExceptionHandler(handler_);
-        }
         instance_ = nullptr;
+        ::RemoveVectoredExceptionHandler(handler_);
     }
-    DebuggerCapture(const DebuggerCapture&) = delete;
-    DebuggerCapture& operator=(const DebuggerCapture&) = delete;
 
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.clear();
     }
-    std::vector<Call> Calls() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
-    }
-    // The captured lines as "<component prefix><line>". Every line must arrive as three
-    // consecutive calls of one thread (prefix, line, CR LF); a break in that pattern fails the
-    // test, because it means lines of different threads interleaved.
+    // A line is three calls of one thread (prefix, line, CR LF); anything else fails the test.
     std::vector<std::string> Lines() {
-        const std::vector<Call> calls = Calls();
+        std::lock_guard<std::mutex> lock(mutex_);
         std::vector<std::string> lines;
-        if (calls.size() % 3 != 0) {
-            ADD_FAILURE() << calls.size() << " debugger calls is not a multiple of three";
-            return lines;
-        }
-        for (std::size_t i = 0; i < calls.size(); i += 3) {
-            if (calls[i + 2].text != "\r\n" || calls[i].thread != calls[i + 1].thread ||
-                calls[i].thread != calls[i + 2].thread) {
-                ADD_FAILURE() << "line " << i / 3 << " is interleaved: '" << calls[i].text << "' '"
-                              << calls[i + 1].text << "'";
-                return lines;
+        for (std::size_t i = 0; i < calls_.size(); i += 3) {
+            if (i + 2 >= calls_.size() || calls_[i + 2].second != "\r\n" ||
+                calls_[i].first != calls_[i + 1].first || calls_[i].first != calls_[i + 2].first) {
+                ADD_FAILURE() << "debugger call " << i << " does not start a whole line";
+                break;
             }
-            lines.push_back(calls[i].text + calls[i + 1].text);
+            lines.push_back(calls_[i].second + calls_[i + 1].second);
         }
         return lines;
     }
 
 private:
     static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
-        const EXCEPTION_RECORD* record = info->ExceptionRecord;
-        if (record->ExceptionCode != DBG_PRINTEXCEPTION_C || record->NumberParameters < 2 ||
+        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+        if (record.ExceptionCode != DBG_PRINTEXCEPTION_C || record.NumberParameters < 2 ||
             instance_ == nullptr) {
             return EXCEPTION_CONTINUE_SEARCH;
         }
-        const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+        const auto* text = reinterpret_cast<const char*>(record.ExceptionInformation[1]);
         std::lock_guard<std::mutex> lock(instance_->mutex_);
-        instance_->calls_.push_back(Call{::GetCurrentThreadId(), text != nullptr ? text : ""});
+        instance_->calls_.emplace_back(::GetCurrentThreadId(), text != nullptr ? text : "");
         return EXCEPTION_CONTINUE_EXECUTION;
     }
 
     static inline DebuggerCapture* instance_ = nullptr;
-    PVOID handler_ = nullptr;
+    PVOID handler_;
     std::mutex mutex_;
-    std::vector<Call> calls_;
+    std::vector<std::pair<DWORD, std::string>> calls_;
 };
 
-// One WM_COPYDATA as it arrived.
-struct Received {
-    ULONG_PTR dwData;
-    std::vector<unsigned char> bytes;
+inline std::wstring Program(const wchar_t* name) {
+    return TalvenTest::TestFolder::ProgramFolder() + L"\\" + name;
+}
 
-    std::uint32_t U32(std::size_t offset) const {
-        std::uint32_t value = 0;
-        for (int i = 3; i >= 0; --i) {
-            value = (value << 8) | bytes.at(offset + static_cast<std::size_t>(i));
+inline HWND FindViewer(DWORD timeoutMs) {
+    for (const DWORD start = ::GetTickCount();; ::Sleep(50)) {
+        const HWND window = ::FindWindowW(UTrace::ViewerWindowClass, nullptr);
+        if (window != nullptr || ::GetTickCount() - start >= timeoutMs) {
+            return window;
         }
-        return value;
     }
-    std::string Text() const {
-        if (bytes.size() <= UTrace::ViewerRecord::OffsetText) {
-            return std::string();
-        }
-        const char* start =
-            reinterpret_cast<const char*>(bytes.data()) + UTrace::ViewerRecord::OffsetText;
-        return std::string(start, strnlen(start, bytes.size() - UTrace::ViewerRecord::OffsetText));
-    }
-};
+}
 
-// A window of the viewer class, created and served by a thread of its own, so that the traced
-// thread reaches it through SendMessageW across threads as it would reach another process.
-class InProcessViewer {
+inline Lines ReadLines(const std::wstring& path) {
+    std::ifstream in{std::filesystem::path(path)}; // text mode: CR LF ends a line
+    Lines lines;
+    for (std::string line; std::getline(in, line); lines.push_back(line)) {
+    }
+    return lines;
+}
+
+// The lines of "trace_sample --lines count --component component", as traceview prints them.
+inline Lines SampleLines(const std::string& component, int count) {
+    Lines lines = {"[4] " + component + ": run - " + std::to_string(count) + " lines"};
+    for (int i = 0; i < count; ++i) {
+        lines.push_back("[2] " + component + ":   line " + std::to_string(i));
+    }
+    lines.push_back("[3] " + component + " (value 42):   the answer");
+    lines.push_back("[1] " + component + ":   open: error = -10005, message = \"file not found\"");
+    lines.push_back("[4] " + component + ": run - return = 0");
+    return lines;
+}
+
+// A program of the bin folder, killed when it outlives a wait or its owner.
+class ChildProcess {
 public:
-    InProcessViewer() {
-        thread_ = std::thread([this] { Run(); });
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait_for(lock, std::chrono::seconds(10), [this] { return started_; });
+    bool Start(const wchar_t* program, const std::wstring& arguments) {
+        std::wstring line = L"\"" + Program(program) + L"\" " + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        const bool started = ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE,
+                                              CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+        process_.Reset(info.hProcess);
+        const Win32Res::KernelHandle thread(info.hThread);
+        return started;
     }
-    ~InProcessViewer() { Close(); }
-    InProcessViewer(const InProcessViewer&) = delete;
-    InProcessViewer& operator=(const InProcessViewer&) = delete;
-
-    HWND Window() const { return window_; }
-
-    // Destroys the window and ends its thread.
-    void Close() {
-        if (!thread_.joinable()) {
-            return;
+    // The exit code; -1 when none was started or it was killed.
+    long Wait(DWORD timeout) {
+        DWORD code = static_cast<DWORD>(-1);
+        if (process_ && ::WaitForSingleObject(process_.Get(), timeout) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process_.Get(), code);
+            ::WaitForSingleObject(process_.Get(), 5000);
+        } else if (process_) {
+            ::GetExitCodeProcess(process_.Get(), &code);
         }
-        if (window_ != nullptr) {
-            ::PostMessageW(window_, WM_CLOSE, 0, 0);
-        } else {
-            ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-        }
-        thread_.join();
-        window_ = nullptr;
+        process_.Reset();
+        return static_cast<long>(code);
     }
-
-    std::vector<Received> Records() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return records_;
-    }
-    std::vector<std::string> Texts() {
-        std::vector<std::string> texts;
-        for (const Received& record : Records()) {
-            texts.push_back(record.Text());
-        }
-        return texts;
-    }
+    ~ChildProcess() { Wait(0); }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_NCCREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                                reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    Win32Res::KernelHandle process_;
+};
+
+// Starts traceview.exe on demand; found by window class, so no other viewer may run meanwhile.
+class ViewerProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::GetFileAttributesW(Program(L"trace_sample.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+            GTEST_SKIP() << "traceview.exe and trace_sample.exe are not built";
         }
-        auto* self = reinterpret_cast<InProcessViewer*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (message == WM_COPYDATA && self != nullptr) {
-            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-            const auto* first = static_cast<const unsigned char*>(data->lpData);
-            std::lock_guard<std::mutex> lock(self->mutex_);
-            self->records_.push_back(
-                Received{data->dwData, std::vector<unsigned char>(first, first + data->cbData)});
-            return TRUE;
+        ASSERT_EQ(FindViewer(0), nullptr) << "another trace viewer is running";
+    }
+    void TearDown() override { StopViewer(); }
+    void StartViewer(const std::wstring& arguments) {
+        ASSERT_TRUE(viewer_.Start(L"traceview.exe", arguments));
+        window_ = FindViewer(20000);
+        ASSERT_NE(window_, nullptr) << "traceview showed no window";
+        ::SendMessageW(window_, WM_NULL, 0, 0); // answered once the window serves messages
+    }
+    long StopViewer() {
+        if (window_ != nullptr) {
+            ::PostMessageW(window_, WM_CLOSE, 0, 0);
+            window_ = nullptr;
         }
-        if (message == WM_DESTROY) {
-            ::PostQuitMessage(0);
-            return 0;
-        }
-        return ::DefWindowProcW(window, message, wParam, lParam);
+        return viewer_.Wait(20000);
+    }
+    static long Run(const wchar_t* program, const std::wstring& arguments) {
+        ChildProcess child;
+        return child.Start(program, arguments) ? child.Wait(60000) : -2;
+    }
+    // Without the debugger, whose exception per call costs more than the line.
+    static long RunSample(const std::string& name, int lines) {
+        return Run(L"trace_sample.exe", L"--no-debugger --lines " + std::to_wstring(lines) +
+                                            L" --component " +
+                                            std::wstring(name.begin(), name.end()));
     }
 
-    void Run() {
-        threadId_ = ::GetCurrentThreadId();
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &WindowProc;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = UTrace::ViewerWindowClass;
-        // A class stays registered for the process; the second viewer reuses it.
-        ::RegisterClassExW(&windowClass);
-        HWND window =
-            ::CreateWindowExW(0, UTrace::ViewerWindowClass, L"test viewer", WS_OVERLAPPED, 0, 0, 10,
-                              10, nullptr, nullptr, windowClass.hInstance, this);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            window_ = window;
-            started_ = true;
-        }
-        ready_.notify_all();
-        if (window == nullptr) {
-            return;
-        }
-        MSG message;
-        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-            ::DispatchMessageW(&message);
-        }
-    }
-
-    std::thread thread_;
-    DWORD threadId_ = 0;
+    TalvenTest::TestFolder folder_;
+    const std::wstring output_ = folder_.Child(L"lines.txt");
+    ChildProcess viewer_;
     HWND window_ = nullptr;
-    bool started_ = false;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::vector<Received> records_;
 };
 
 } // namespace TraceTestSupport
