@@ -111,34 +111,6 @@ TEST_F(UtilitiesTest, CreateCopyAndMoveTreesWithAttributesConflictsProgressAndCa
               "xa.txt / a deep f moved src");
 }
 
-TEST_F(UtilitiesTest, SizesAndSearchesFollowTheListingAndCountFilesInUse) {
-    Make({L"s", L"s\\d.txt", L"x", L"x\\bin", L"x\\bin\\bin", L"s\\a.txt=123", L"s\\B.TXT=12345",
-          L"s\\c.log=", L"s\\d.txt\\e.txt=1234567"});
-    EXPECT_EQ(std::make_pair(GetFolderSize(At(L"s"), false), GetFolderSize(At(L"s"), true)),
-              std::make_pair(std::uint64_t(8), std::uint64_t(15)));
-    // Within one folder the order is the OS's; the sub-folder's results come last.
-    const Strings deep = Names(FindFiles(At(L"s"), FilePath("*.txt"), true));
-    EXPECT_EQ(Joined(deep) + " last " + deep.back(), "B.TXT a.txt e.txt last e.txt");
-    EXPECT_EQ(Joined(Names(FindFiles(At(L"s"), FilePath("*.txt"), false))), "B.TXT a.txt d.txt");
-    const FileSpecList bins = FindFolders(At(L""), FilePath("bin"), true);
-    EXPECT_TRUE(bins.size() == 1 && bins[0] == At(L"x\\bin"));
-    EXPECT_EQ(Names(FindFolders(At(L"x"), FilePath("bin"), false)), Strings{"bin"});
-    // Sizes come from the listing: files held without sharing or still growing count as they are.
-    Make({L"s\\held=1234567"});
-    const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
-                                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
-                                                     GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                     CREATE_NEW, 0, nullptr));
-    ASSERT_TRUE(held.IsValid() && growing.IsValid());
-    for (std::uint64_t expected : {122u, 222u}) {
-        DWORD written = 0;
-        ASSERT_TRUE(
-            ::WriteFile(growing.Get(), std::string(100, 'g').data(), 100, &written, nullptr));
-        EXPECT_EQ(GetFolderSize(At(L"s"), true), expected);
-    }
-}
-
 // tests/fixtures/util-links.sh: tree\{a.txt, sub\b.txt, sub\up -> .., out -> outside}. A target
 // inside its source is also seen through out, and through S:, which is second-drive.
 TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSource) {
@@ -172,7 +144,7 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSou
     EXPECT_FALSE(Exists(run.Child(L"in")));
 }
 
-TEST_F(UtilitiesTest, RelativePathsUniqueNamesAndProcessPaths) {
+TEST_F(UtilitiesTest, RelativePathsUniqueNamesProcessPathsAndTheTemporaryFolder) {
     // Between volumes (the optical drive T: of setup-drives.sh) there is none.
     const struct {
         const wchar_t *target, *base;
@@ -208,11 +180,8 @@ TEST_F(UtilitiesTest, RelativePathsUniqueNamesAndProcessPaths) {
     EXPECT_TRUE(GetCurrentFolder() == At(L""));
     SetCurrentFolder(before);
     EXPECT_EQ(ErrorCode([&] { SetCurrentFolder(At(L"none")); }), FileException::FileNotFound.id());
-}
-
-// One private temporary folder per process, made anew when it vanished, numbered when
-// "Talven.tmp" is taken; Uninstall removes it (read-only content too) or leaves it silently.
-TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
+    // One private temporary folder per process, made anew when it vanished, numbered when
+    // "Talven.tmp" is taken; Uninstall removes it (read-only content too) or leaves it silently.
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
     const FolderSpec first = GetTempFolder();
@@ -254,7 +223,7 @@ TEST_F(UtilitiesTest, TemporaryFolderIsMadeAnewNumberedAndRemovedByUninstall) {
     FileSystem_Win32::Install();
 }
 
-TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsSubFoldersWhenAskedAndHeldItemsLast) {
+TEST_F(UtilitiesTest, RemovalTakesReadOnlyAndHeldItemsAndSizesAndSearchesFollowTheListing) {
     MakeTree(L"top");
     Folder(L"top").DeleteContents(false);
     EXPECT_EQ(Listing(dir.Child(L"top")) + " / " + Listing(dir.Child(L"top\\full")) + " / " +
@@ -288,13 +257,37 @@ TEST_F(UtilitiesTest, EmptyingAndRemovingTakeReadOnlyItemsSubFoldersWhenAskedAnd
     Folder(L"hold").SetAttributes(AttributeReadOnly);
     Folder(L"hold").DeleteTree();
     EXPECT_EQ(Listing(dir.Path()), "file top");
+    Make({L"s", L"s\\d.txt", L"x", L"x\\bin", L"x\\bin\\bin", L"s\\a.txt=123", L"s\\B.TXT=12345",
+          L"s\\c.log=", L"s\\d.txt\\e.txt=1234567"});
+    EXPECT_EQ(std::make_pair(GetFolderSize(At(L"s"), false), GetFolderSize(At(L"s"), true)),
+              std::make_pair(std::uint64_t(8), std::uint64_t(15)));
+    // Within one folder the order is the OS's; the sub-folder's results come last.
+    const Strings deep = Names(FindFiles(At(L"s"), FilePath("*.txt"), true));
+    EXPECT_EQ(Joined(deep) + " last " + deep.back(), "B.TXT a.txt e.txt last e.txt");
+    EXPECT_EQ(Joined(Names(FindFiles(At(L"s"), FilePath("*.txt"), false))), "B.TXT a.txt d.txt");
+    const FileSpecList bins = FindFolders(At(L""), FilePath("bin"), true);
+    EXPECT_TRUE(bins.size() == 1 && bins[0] == At(L"x\\bin") &&
+                FindFolders(At(L""), FilePath("bin"), false).empty());
+    // Sizes come from the listing: files held without sharing or still growing count as they are.
+    Make({L"s\\held=1234567"});
+    const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
+                                                     GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                     CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(held.IsValid() && growing.IsValid());
+    for (std::uint64_t expected : {122u, 222u}) {
+        DWORD written = 0;
+        ASSERT_TRUE(
+            ::WriteFile(growing.Get(), std::string(100, 'g').data(), 100, &written, nullptr));
+        EXPECT_EQ(GetFolderSize(At(L"s"), true), expected);
+    }
 }
 
-// A set of tests/fixtures/make-links.sh (see there), claimed by renaming so that each run uses
-// its own: every kind of link, removed by every removing operation.
+// Every kind of link of tests/fixtures/make-links.sh, removed by every removing operation.
 TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
     const std::wstring base = L"C:\\talven-fixtures\\";
-    std::wstring set, drive;
+    std::wstring set, drive; // each run claims a set of its own by renaming it
     for (int n = 1; n <= 64 && set.empty(); ++n) {
         const std::wstring number = std::to_wstring(n), from = base + L"links\\set-" + number,
                            claimed = from + L"-claimed-" + std::to_wstring(::GetTickCount());
@@ -318,9 +311,9 @@ TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
     // Emptying without recursion leaves the links, as it leaves every sub-folder.
     FolderSpec(FilePath(at(L"tree\\sub"))).DeleteContents(false);
     EXPECT_EQ(Listing(at(L"tree\\sub")), "out up");
-    // Wine applies a remove of a Linux link to its target, so there the link must stay, refused;
-    // a dangling link it does not list, so its folder stays. T: DeleteTree, C: DeleteContents of
-    // the folder, R: Delete.
+    // Wine removes a Linux link's target, so there the link must stay, refused; a dangling link it
+    // does not list, so its folder stays. T: DeleteTree, C: DeleteContents of the folder, R:
+    // Delete.
     for (const wchar_t* row :
          {L"Ttree\\sub\\out", L"Ttree", L"Tkinds\\empty", L"Ckinds\\full\\link", L"Tkinds\\file",
           L"Tkinds\\drive\\link", L"Tkinds\\drive", L"Tkinds\\empty\\link",
@@ -364,8 +357,8 @@ TEST(Tickler, MapsSplitsAndCountsIntoItsRangeOnItsSinkAndIsSilentWithoutOne) {
         tickler.Refresh();
         stepCounts.push_back(tickler.GetStepCount());
     }
-    EXPECT_EQ(stepCounts, (std::vector<std::uint32_t>{0, 3}));
-    EXPECT_EQ(mapped.GetStep(), 2u); // a new count restarts at step 1
+    // A new count restarts at step 1, and NextStep goes on from there.
+    EXPECT_TRUE(stepCounts == (std::vector<std::uint32_t>{0, 3}) && mapped.GetStep() == 2u);
     EXPECT_EQ(mapped.positions, (std::vector<double>{0.5, 0.75, 0.625, 1.0, 0.25})); // unclamped
     const Tickler whole(&sink);
     // Each part's offset+scale, marked when it is not on sink.
@@ -378,11 +371,11 @@ TEST(Tickler, MapsSplitsAndCountsIntoItsRangeOnItsSinkAndIsSilentWithoutOne) {
         return out.str();
     };
     EXPECT_EQ(ranges(Split(whole, 4)), "0+0.25 0.25+0.25 0.5+0.25 0.75+0.25 ");
-    EXPECT_EQ(ranges(Split(whole, 0)), "");
     EXPECT_EQ(ranges(Split(Tickler(&sink, 0.5, 0.5), {2.0, 0.0, 2.0})),
               "0.5+0.25 0.75+0 0.75+0.25 ");
-    EXPECT_TRUE(Split(whole, std::vector<double>{}).empty() && Split(whole, {1.0, -2.0}).empty() &&
-                Split(whole, {1.0, std::nan("")}).empty() && Split(whole, {1.0, HUGE_VAL}).empty());
+    EXPECT_TRUE(Split(whole, 0).empty() && Split(whole, std::vector<double>{}).empty() &&
+                Split(whole, {1.0, -2.0}).empty() && Split(whole, {1.0, std::nan("")}).empty() &&
+                Split(whole, {1.0, HUGE_VAL}).empty());
     TickleCounter counter(whole, 10, 3);
     TickleCounter each(Tickler(&sub, 0.5, 0.5), 2, 1); // reaches the end exactly
     TickleCounter empty(Tickler(&none), 0, 1);         // never divides by zero
