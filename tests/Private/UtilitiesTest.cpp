@@ -43,14 +43,13 @@ protected:
     void Make(std::initializer_list<std::wstring> entries, const std::wstring& in = L"") const {
         for (const std::wstring& entry : entries) {
             const size_t equals = entry.find(L'=');
-            if (equals == std::wstring::npos) {
-                At(in + entry).CreateFolder();
-            } else {
-                dir.WriteFile(in + entry.substr(0, equals), Narrow(entry.substr(equals + 1)));
-            }
+            equals == std::wstring::npos
+                ? At(in + entry).CreateFolder()
+                : dir.WriteFile(in + entry.substr(0, equals), Narrow(entry.substr(equals + 1)));
         }
     }
     std::string Read(const std::wstring& name) const { return ReadAll(dir.Child(name)); }
+    std::string ListOf(const std::wstring& name) const { return Listing(dir.Child(name)); }
     static std::int32_t Denied() { return FileException::AccessDenied.id(); }
     static std::int32_t Taken() { return FileException::FileExists.id(); }
     static FileSpec Path(const std::wstring& path) { return FileSpec(FilePath(path)); }
@@ -87,8 +86,7 @@ TEST_F(UtilitiesTest, CreateCopyAndMoveTreesWithAttributesConflictsProgressAndCa
                 std::count(sink.positions.begin(), sink.positions.end(), 0.75) == 3);
     At(L"flat").SetAttributes(0);
     CopyFolder(At(L"flat"), At(L"src"), false, Tickler());
-    EXPECT_EQ(std::to_string(At(L"flat").GetAttributes()) + Read(L"flat\\a.txt") +
-                  Listing(dir.Child(L"flat")),
+    EXPECT_EQ(std::to_string(At(L"flat").GetAttributes()) + Read(L"flat\\a.txt") + ListOf(L"flat"),
               "0aaaa.txt");
     EXPECT_EQ(ErrorCode([&] { CopyFolder(At(L"flat"), At(L"src"), true, Tickler()); }), Taken());
     // A target inside its source would be listed while it is filled, without end.
@@ -107,7 +105,7 @@ TEST_F(UtilitiesTest, CreateCopyAndMoveTreesWithAttributesConflictsProgressAndCa
                 moving.texts == Strings{"copying " + Narrow(At(L"flat").GetPath())});
     EXPECT_EQ(ErrorCode([&] { Move(At(L"f"), At(L"moved\\a.txt"), Tickler()); }), Taken());
     EXPECT_EQ(ErrorCode([&] { Move(At(L"moved\\in"), At(L"moved"), Tickler()); }), Denied());
-    EXPECT_EQ(Read(L"f") + Listing(dir.Child(L"moved")) + " / " + Listing(dir.Path()),
+    EXPECT_EQ(Read(L"f") + ListOf(L"moved") + " / " + Listing(dir.Path()),
               "xa.txt / a deep f moved src");
 }
 
@@ -123,8 +121,7 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSou
     EXPECT_EQ(Joined(Names(FindFiles(tree, FilePath("*"), true))), "a.txt b.txt");
     EXPECT_EQ(Names(FindFolders(tree, FilePath("up"), true)), Strings{"up"});
     CopyFolder(At(L"copy"), tree, true, Tickler());
-    EXPECT_EQ(Read(L"copy\\sub\\b.txt") + Listing(dir.Child(L"copy")) + " / " +
-                  Listing(dir.Child(L"copy\\sub")),
+    EXPECT_EQ(Read(L"copy\\sub\\b.txt") + ListOf(L"copy") + " / " + ListOf(L"copy\\sub"),
               "bbbbba.txt sub / b.txt");
     const FileSpec outside = Path(links + L"outside");
     EXPECT_EQ(
@@ -226,11 +223,10 @@ TEST_F(UtilitiesTest, RelativePathsUniqueNamesProcessPathsAndTheTemporaryFolder)
 TEST_F(UtilitiesTest, RemovalTakesReadOnlyAndHeldItemsAndSizesAndSearchesFollowTheListing) {
     MakeTree(L"top");
     Folder(L"top").DeleteContents(false);
-    EXPECT_EQ(Listing(dir.Child(L"top")) + " / " + Listing(dir.Child(L"top\\full")) + " / " +
-                  Listing(dir.Child(L"top\\locked")),
+    EXPECT_EQ(ListOf(L"top") + " / " + ListOf(L"top\\full") + " / " + ListOf(L"top\\locked"),
               "empty full locked / c deeper / e");
     Folder(L"top").DeleteContents(true);
-    EXPECT_EQ(Listing(dir.Child(L"top")), "");
+    EXPECT_EQ(ListOf(L"top"), "");
     // A missing folder is quiet; emptying must find it, like a listing; a file is refused.
     EXPECT_NO_THROW(Folder(L"missing\\below").DeleteTree());
     CatchFileException([&] { Folder(L"missing").DeleteContents(true); });
@@ -242,18 +238,18 @@ TEST_F(UtilitiesTest, RemovalTakesReadOnlyAndHeldItemsAndSizesAndSearchesFollowT
         const Win32Res::FileHandle held(::CreateFileW(dir.Child(name).c_str(), GENERIC_READ, share,
                                                       nullptr, OPEN_EXISTING, flags, nullptr));
         EXPECT_TRUE(held.IsValid());
-        return CatchFileException([&] { Folder(L"hold").DeleteTree(); });
+        const FileException e = CatchFileException([&] { Folder(L"hold").DeleteTree(); });
+        return std::to_string(e.code()) + " " + Narrow(FilePath(e.path())) + " holds [" +
+               ListOf(L"hold") + "]";
     };
     // A handle that refuses deletion of the folder alone: the contents must be gone first.
-    FileException e =
-        removeHolding(L"hold", FILE_FLAG_BACKUP_SEMANTICS, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"hold")) + "]",
-              Narrow(dir.Child(L"hold")) + " holds []");
+    EXPECT_EQ(
+        removeHolding(L"hold", FILE_FLAG_BACKUP_SEMANTICS, FILE_SHARE_READ | FILE_SHARE_WRITE),
+        std::to_string(Denied()) + " " + Narrow(dir.Child(L"hold")) + " holds []");
     Make({L"hold\\busy", L"hold\\busy\\held=h"});
-    e = removeHolding(L"hold\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0);
-    EXPECT_EQ(Narrow(FilePath(e.path())) + " holds [" + Listing(dir.Child(L"hold")) + "]",
-              Narrow(dir.Child(L"hold\\busy\\held")) + " holds [busy]");
-    EXPECT_EQ(e.code(), Denied());
+    EXPECT_EQ(removeHolding(L"hold\\busy\\held", FILE_ATTRIBUTE_NORMAL, 0),
+              std::to_string(Denied()) + " " + Narrow(dir.Child(L"hold\\busy\\held")) +
+                  " holds [busy]");
     Folder(L"hold").SetAttributes(AttributeReadOnly);
     Folder(L"hold").DeleteTree();
     EXPECT_EQ(Listing(dir.Path()), "file top");

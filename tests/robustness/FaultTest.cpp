@@ -11,7 +11,7 @@ using namespace TalvenTest;
 
 namespace {
 
-using FileCopy = FileSystemTest;
+using Faults = FileSystemTest;
 
 // Wine's CopyFileExW never calls the progress routine, so it is tested by calling it.
 TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
@@ -43,7 +43,7 @@ TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
     EXPECT_EQ(call(100, 100, chunk, 1), go);
 }
 
-TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNoneWhenStopped) {
+TEST_F(Faults, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNoneWhenStopped) {
     dir.WriteFile(L"src.bin", std::string(200 * 1024 + 7, 'x')); // 3 chunks of 64 KiB and a rest
     dir.WriteFile(L"empty.bin", "");
     dir.WriteFile(L"half.bin", std::string(256 * 1024, 'c'));
@@ -88,9 +88,7 @@ TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNon
     }
 }
 
-using TmpfsDrive = FileSystemTest;
-
-TEST_F(TmpfsDrive, FillingRaisesVolumeFullWithoutTargetOrShortWriteAndAMoveRefusesLinks) {
+TEST_F(Faults, FillingRaisesVolumeFullWithoutTargetOrShortWriteAndAMoveRefusesLinks) {
     if (!TmpfsDriveUsable()) {
         GTEST_SKIP() << "no 1 MiB tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh, root)";
     }
@@ -168,9 +166,8 @@ TEST_F(TmpfsDrive, FillingRaisesVolumeFullWithoutTargetOrShortWriteAndAMoveRefus
 }
 
 // VolumeTest covers the volume objects across a swap; this adds what holders of specs see.
-using SwappedMedium = FileSystemTest;
 
-TEST_F(SwappedMedium, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
+TEST_F(Faults, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
     if (!DriveTPresent()) {
         GTEST_SKIP() << "no drive T: (tests/fixtures/setup-drives.sh)";
     }
