@@ -128,7 +128,6 @@ TEST_F(Faults, FillingRaisesVolumeFullWithoutTargetOrShortWriteAndAMoveRefusesLi
                     for (int i = 0; i < 8; ++i) {
                         out.Write(data.data(), data.size());
                         accepted += data.size();
-                        // A write that returns has put every byte in the file.
                         ASSERT_EQ(out.GetPosition(), accepted);
                     }
                 });
@@ -184,7 +183,6 @@ TEST_F(Faults, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
     const Volume now = fresh.GetVolume();
     EXPECT_TRUE(!(now == old) && !(fresh == held) && now.IsMounted() &&
                 now.GetSerialNumber() == swapped);
-    // Nothing new can be made on the medium that left.
     const std::int32_t internalError = TalvenException::InternalSoftwareError.id();
     EXPECT_EQ(ErrorCode([&] { held.MakeChild(FilePath("x")); }), internalError);
     EXPECT_EQ(ErrorCode([&] { held.ParentFolder(); }), internalError);
