@@ -95,8 +95,8 @@ TEST_F(UtilitiesTest, CreateCopyAndMoveTreesWithAttributesConflictsProgressAndCa
     const FileException cancelled = CatchFileException(
         [&] { CopyFolder(At(L"gone"), At(L"src"), true, Tickler(&cancelling)); });
     const auto* cause = dynamic_cast<const SystemException::Win32*>(cancelled.cause());
-    EXPECT_EQ(cause ? cause->number() : 0, 1235u); // ERROR_CANCELLED
-    EXPECT_FALSE(Exists(dir.Child(L"gone")));
+    EXPECT_TRUE(cause && cause->number() == 1235u &&
+                !Exists(dir.Child(L"gone"))); // ERROR_CANCELLED
     At(L"src").SetAttributes(0);
     Move(At(L"moved"), At(L"flat"), Tickler(&moving));
     EXPECT_TRUE(moving.positions == (std::vector<double>{0.0, 1.0}) &&
@@ -121,32 +121,31 @@ TEST_F(UtilitiesTest, TreeOperationsNeverEnterLinksAndSeeTheirTargetInsideTheSou
     CopyFolder(At(L"copy"), tree, true, Tickler());
     EXPECT_EQ(Read(L"copy\\sub\\b.txt") + ListOf(L"copy") + " / " + ListOf(L"copy\\sub"),
               "bbbbba.txt sub / b.txt");
-    const FileSpec outside = Path(links + L"outside");
-    EXPECT_EQ(
-        ErrorCode([&] { CopyFolder(Path(links + L"tree\\out\\in"), outside, true, Tickler()); }),
-        Denied());
-    EXPECT_FALSE(Exists(links + L"outside\\in"));
+    const FileSpec outside = Path(links + L"outside"), inside = Path(links + L"tree\\out\\in");
+    EXPECT_TRUE(ErrorCode([&] { CopyFolder(inside, outside, true, Tickler()); }) == Denied() &&
+                !Exists(links + L"outside\\in"));
     if (!DriveUsable(L"S:\\")) {
         GTEST_SKIP() << "no drive S: (tests/fixtures/setup-drives.sh)";
     }
     const std::wstring second = L"C:\\talven-fixtures\\second-drive";
     const TestFolder run(second, L"run");
-    const FileSpec source = Path(run.Path());
-    const FileSpec inside = Path(L"S:" + run.Path().substr(second.size()) + L"\\in");
-    source.MakeChild(FilePath("f.txt")).OpenChannel(ModeWrite | ModeCreate);
-    EXPECT_EQ(ErrorCode([&] { CopyFolder(inside, source, true, Tickler()); }), Denied());
-    EXPECT_FALSE(Exists(run.Child(L"in")));
+    const FileSpec viaS = Path(L"S:" + run.Path().substr(second.size()) + L"\\in");
+    run.WriteFile(L"f.txt", "f");
+    EXPECT_TRUE(ErrorCode([&] { CopyFolder(viaS, Path(run.Path()), true, Tickler()); }) ==
+                    Denied() &&
+                !Exists(run.Child(L"in")));
 }
 
 TEST_F(UtilitiesTest, RelativePathsUniqueNamesProcessPathsAndTheTemporaryFolder) {
     // Between volumes (the optical drive T: of setup-drives.sh) there is none.
-    const struct {
-        const wchar_t *target, *base;
-        const char* expected;
-    } rows[] = {// clang-format off
+    // clang-format off
+    const struct { const wchar_t *target, *base; const char* expected; } rows[] = {
         {L"C:\\a\\c\\d", L"C:\\a\\b", "./../c/d"}, {L"C:\\a\\b", L"C:\\a\\b", "."},
         {L"C:\\a\\b", L"C:\\", "./a/b"}, {L"C:\\", L"C:\\a\\b", "./../.."}, {L"C:\\A\\x", L"c:\\a", "./x"},
         {L"C:\\a", nullptr, ""}, {L"T:\\", L"C:\\", ""}};
+    const struct { const char *templ, *extension, *name; } names[] = {{"log", "txt", "log.txt"},
+        {"log", "txt", "log1.txt"}, {"a*b", ".txt", "a1b.txt"}, {"a*b", ".txt", "a2b.txt"},
+        {"plain", "", "plain"}, {"plain", "", "plain1"}};
     // clang-format on
     for (const auto& row : rows) {
         if (row.target[0] != L'T' || DriveUsable(L"T:\\")) { // T: needs its fixture
@@ -155,10 +154,6 @@ TEST_F(UtilitiesTest, RelativePathsUniqueNamesProcessPathsAndTheTemporaryFolder)
                 << Narrow(FilePath(row.target));
         }
     }
-    const struct {
-        const char *templ, *extension, *name;
-    } names[] = {{"log", "txt", "log.txt"},  {"log", "txt", "log1.txt"}, {"a*b", ".txt", "a1b.txt"},
-                 {"a*b", ".txt", "a2b.txt"}, {"plain", "", "plain"},     {"plain", "", "plain1"}};
     for (const auto& row : names) {
         const FileSpec made =
             MakeUniqueChild(At(L""), FilePath(row.templ), FilePath(row.extension));
@@ -189,9 +184,7 @@ TEST_F(UtilitiesTest, RelativePathsUniqueNamesProcessPathsAndTheTemporaryFolder)
     const FileSpec numbered = MakeUniqueChild(parent, FilePath("Talven"), FilePath("tmp"));
     EXPECT_TRUE(GetTempFolder().IsFolder() && GetTempFolder() == numbered &&
                 !(numbered == Path(plain)));
-    if (made) {
-        ::RemoveDirectoryW(plain.c_str());
-    }
+    EXPECT_TRUE(!made || ::RemoveDirectoryW(plain.c_str()));
     for (const bool hold : {false, true}) {
         SCOPED_TRACE(hold);
         const FolderSpec folder = GetTempFolder();
@@ -264,14 +257,12 @@ TEST_F(UtilitiesTest, RemovalTakesReadOnlyAndHeldItemsAndSizesAndSearchesFollowT
     // Sizes come from the listing: files held without sharing or still growing count as they are.
     const Win32Res::FileHandle held(::CreateFileW(dir.Child(L"s\\held").c_str(), GENERIC_READ, 0,
                                                   nullptr, OPEN_EXISTING, 0, nullptr));
-    const Win32Res::FileHandle growing(::CreateFileW(dir.Child(L"s\\growing").c_str(),
-                                                     GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                     CREATE_NEW, 0, nullptr));
-    ASSERT_TRUE(held.IsValid() && growing.IsValid());
+    const Win32Res::FileHandle log(::CreateFileW(dir.Child(L"s\\grow").c_str(), GENERIC_WRITE,
+                                                 FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(held.IsValid() && log.IsValid());
     for (std::uint64_t expected : {122u, 222u}) {
-        DWORD written = 0;
-        ASSERT_TRUE(
-            ::WriteFile(growing.Get(), std::string(100, 'g').data(), 100, &written, nullptr));
+        DWORD n = 0;
+        ASSERT_TRUE(::WriteFile(log.Get(), std::string(100, 'g').data(), 100, &n, nullptr));
         EXPECT_EQ(GetFolderSize(At(L"s"), true), expected);
     }
 }
@@ -315,8 +306,7 @@ TEST_F(UtilitiesTest, LinksOfEveryKindNeverCostWhatTheyLeadTo) {
             row[0] == L'C'   ? FolderSpec(FilePath(folder)).DeleteContents(true)
             : row[0] == L'R' ? FileSpec(FilePath(path)).Delete()
                              : FolderSpec(FilePath(path)).DeleteTree();
-            EXPECT_FALSE(UnderWine() && !dangling) << "a link was removed under Wine";
-            EXPECT_FALSE(Exists(path));
+            EXPECT_FALSE((UnderWine() && !dangling) || Exists(path)) << "under Wine it must refuse";
         } catch (const FileException& e) {
             EXPECT_TRUE(UnderWine()) << e.what();
             const std::string where = TextConvert::Chars(e.path());
