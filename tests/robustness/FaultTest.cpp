@@ -6,20 +6,12 @@
 #include "Private/Volume.h"
 #include "common/FileSystemTest.h"
 
-#include <memory>
-
 using namespace FileSystem;
 using namespace TalvenTest;
 
 namespace {
 
-// CopyFile takes the OS path for Windows file specs; the channel path is called directly.
-const struct {
-    void (*copy)(const FileSpec&, const FileSpec&, const Tickler&);
-    const char* name;
-} Paths[] = {{&CopyFile, "os"}, {&CopyFileByChannel, "channel"}};
-
-using FileCopy = FileSystemTest;
+using Faults = FileSystemTest;
 
 // Wine's CopyFileExW never calls the progress routine, so it is tested by calling it.
 TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
@@ -42,26 +34,26 @@ TEST(CopyProgressRoutine, ReportsInItsRangeAndCancelsOnRequestOrAFailingSink) {
     EXPECT_EQ(sink.positions, (std::vector<double>{0.5, 0.5, 0.5625, 0.75}));
     EXPECT_EQ(sink.texts, std::vector<std::string>{"copying C:\\data\\src.bin"});
     sink.cancelAt = 0.625;
-    EXPECT_EQ(call(100, 50, chunk, 1), stop);
-    EXPECT_TRUE(context.called && !context.failure);
+    EXPECT_TRUE(call(100, 50, chunk, 1) == stop && context.called && !context.failure);
     // A sink's exception must not unwind through the OS: it is kept and the copy cancelled.
     failing.failOnProgress = true;
     context.tickler = &failingTickler;
-    EXPECT_EQ(call(100, 10, chunk, 1), stop);
-    EXPECT_TRUE(context.failure);
+    EXPECT_TRUE(call(100, 10, chunk, 1) == stop && context.failure);
     context.tickler = nullptr; // ignored
     EXPECT_EQ(call(100, 100, chunk, 1), go);
 }
 
-TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNoneWhenStopped) {
+TEST_F(Faults, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNoneWhenStopped) {
     dir.WriteFile(L"src.bin", std::string(200 * 1024 + 7, 'x')); // 3 chunks of 64 KiB and a rest
     dir.WriteFile(L"empty.bin", "");
     dir.WriteFile(L"half.bin", std::string(256 * 1024, 'c'));
-    for (const auto& path : Paths) {
-        SCOPED_TRACE(path.name);
-        const std::wstring target = TextConvert::AnsiToWide(path.name);
+    // CopyFile takes the OS path for Windows file specs; the channel path is called directly.
+    for (const auto copy : {&CopyFile, &CopyFileByChannel}) {
+        const bool os = copy == &CopyFile;
+        const std::wstring target = os ? L"os" : L"channel";
+        SCOPED_TRACE(Narrow(target));
         RecordingSink sink, empty, cancelling, failing;
-        path.copy(At(target), At(L"src.bin"), Tickler(&sink));
+        copy(At(target), At(L"src.bin"), Tickler(&sink));
         EXPECT_EQ(ReadAll(dir.Child(target)), ReadAll(dir.Child(L"src.bin")));
         // The channel copy passes the date through DateTime (1/600 s), which may lose a tick.
         EXPECT_NEAR(double(At(target).GetModificationDate().GetUtcTicks()),
@@ -69,151 +61,130 @@ TEST_F(FileCopy, CopiesDataAndDateOnBothPathsRefusesAnExistingTargetAndLeavesNon
         EXPECT_EQ(sink.texts,
                   std::vector<std::string>{"copying " + Narrow(At(L"src.bin").GetPath())});
         // The channel copy reports its start, then once per chunk; both report their end.
-        EXPECT_TRUE(path.copy != &CopyFileByChannel || sink.positions.size() == 5u);
-        EXPECT_EQ(std::make_pair(sink.positions.at(0), sink.positions.back()),
-                  std::make_pair(0.0, 1.0));
-        path.copy(At(target + L".empty"), At(L"empty.bin"), Tickler(&empty));
-        EXPECT_EQ(ReadAll(dir.Child(target + L".empty")), "");
-        EXPECT_EQ(empty.positions.back(), 1.0);
-        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"src.bin"), At(target + L".empty"), Tickler()); }),
+        EXPECT_TRUE((os || sink.positions.size() == 5u) && sink.positions.at(0) == 0.0 &&
+                    sink.positions.back() == 1.0);
+        copy(At(target + L".empty"), At(L"empty.bin"), Tickler(&empty));
+        EXPECT_TRUE(ReadAll(dir.Child(target + L".empty")).empty() &&
+                    empty.positions.back() == 1.0);
+        EXPECT_EQ(ErrorCode([&] { copy(At(L"src.bin"), At(target + L".empty"), Tickler()); }),
                   FileException::FileExists.id());
         EXPECT_EQ(ReadAll(dir.Child(L"src.bin")).size(), 200u * 1024 + 7);
-        // A cancelled or failing copy leaves no target for a retry to meet. Wine's CopyFileExW
-        // never calls the progress routine, so it cannot cancel there.
+        // A stopped copy leaves no target for a retry to meet (Wine's OS copy cannot be stopped).
         cancelling.cancelAt = 0.5;
-        if (path.copy != &CopyFile || !UnderWine()) {
+        if (!os || !UnderWine()) {
             const FileException e = CatchFileException(
-                [&] { path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&cancelling)); });
+                [&] { copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&cancelling)); });
             const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());
-            EXPECT_EQ(cause ? cause->number() : 0, 1235u);                // ERROR_CANCELLED
-            EXPECT_EQ(e.code(), SystemException::Win32::Win32Error.id()); // no kind
+            EXPECT_EQ(cause ? cause->number() : 0, 1235u);                     // ERROR_CANCELLED
+            EXPECT_TRUE(e.code() == SystemException::Win32::Win32Error.id() && // no kind
+                        cancelling.positions.back() == 0.5);
             EXPECT_EQ(Narrow(FilePath(e.path())) + " " + ReadAll(dir.Child(L"dst.bin")),
                       Narrow(At(L"half.bin").GetPath()) + " <missing>");
-            EXPECT_EQ(cancelling.positions.back(), 0.5);
         }
         failing.failOnProgress = true;
-        EXPECT_EQ(ErrorCode([&] { path.copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&failing)); }),
+        EXPECT_EQ(ErrorCode([&] { copy(At(L"dst.bin"), At(L"half.bin"), Tickler(&failing)); }),
                   FileException::AccessDenied.id());
         EXPECT_FALSE(Exists(dir.Child(L"dst.bin")));
     }
 }
 
-class TmpfsDriveTest : public FileSystemTest {
-protected:
-    void SetUp() override {
-        if (!TmpfsDriveUsable()) {
-            GTEST_SKIP() << "no 1 MiB tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh, root)";
+TEST_F(Faults, FillingRaisesVolumeFullWithoutTargetOrShortWriteAndAMoveRefusesLinks) {
+    if (!TmpfsDriveUsable()) {
+        GTEST_SKIP() << "no 1 MiB tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh, root)";
+    }
+    const auto freeSpace = [] { return FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace(); };
+    const std::uint64_t freeBefore = freeSpace();
+    {
+        const TestFolder run(L"Q:", L"faults"); // every byte written there goes with it
+        const auto remote = [&](const wchar_t* name) {
+            return FileSpec(FilePath(run.Child(name)));
+        };
+        // Five files of 300,000 bytes: three fit into the MiB, the fourth fills it.
+        At(L"src").CreateFolder();
+        for (char c = 'a'; c <= 'e'; ++c) {
+            dir.WriteFile(std::wstring(L"src\\") + wchar_t(c) + L".bin", std::string(300000, c));
         }
-        freeBefore = FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace();
-        run = std::make_unique<TestFolder>(L"Q:", L"faults");
-    }
-    void TearDown() override {
-        if (run) {
-            run.reset();
-            EXPECT_EQ(FileSpec(FilePath(L"Q:\\")).GetVolume().GetFreeSpace(), freeBefore);
-        }
-    }
-    FileSpec Remote(const std::wstring& name) const { return FileSpec(FilePath(run->Child(name))); }
-
-    std::unique_ptr<TestFolder> run;
-    std::uint64_t freeBefore = 0;
-};
-
-TEST_F(TmpfsDriveTest, FolderMoveFallsBackToCopyAndDeleteButNotForATreeHoldingLinks) {
-    CreateFolderTree(At(L"tree\\sub"));
-    dir.WriteFile(L"tree\\a.txt", "a");
-    dir.WriteFile(L"tree\\sub\\b.txt", "bb");
-    RecordingSink sink;
-    Move(Remote(L"moved"), At(L"tree"), Tickler(&sink));
-    EXPECT_EQ(ReadAll(run->Child(L"moved\\a.txt")) + ReadAll(run->Child(L"moved\\sub\\b.txt")),
-              "abb");
-    EXPECT_FALSE(Exists(dir.Child(L"tree")));
-    EXPECT_TRUE(sink.positions.back() == 1.0 && sink.texts.size() == 3u); // 1 per file, 1 move
-    const std::wstring tree = L"C:\\talven-fixtures\\util-links\\tree";
-    if (!Exists(tree)) {
-        GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
-    }
-    // The copy would skip the links and removing the source lose them: refused before copying.
-    const FileException e =
-        CatchFileException([&] { Move(Remote(L"links"), FileSpec(FilePath(tree)), Tickler()); });
-    EXPECT_TRUE(e.code() == FileException::AccessDenied.id() &&
-                Narrow(FilePath(e.path())) == Narrow(FilePath(tree + L"\\out")))
-        << e.what();
-    EXPECT_FALSE(Exists(run->Child(L"links")));
-    EXPECT_EQ(ReadAll(tree + L"\\sub\\b.txt") + ReadAll(tree + L"\\out\\o.txt"), "bbbbboutside");
-}
-
-TEST_F(TmpfsDriveTest, FillingTheVolumeRaisesVolumeFullLeavesNoTargetAndNoShortWrite) {
-    // Five files of 300,000 bytes: three fit into the MiB, the fourth fills it.
-    At(L"src").CreateFolder();
-    for (char c = 'a'; c <= 'e'; ++c) {
-        dir.WriteFile(std::wstring(L"src\\") + wchar_t(c) + L".bin", std::string(300000, c));
-    }
-    dir.WriteFile(L"big.bin", std::string(2 << 20, 'b'));
-    const std::function<void()> copies[] = {
-        [&] { CopyFile(Remote(L"copy"), At(L"big.bin"), Tickler()); },
-        [&] { CopyFileByChannel(Remote(L"copy"), At(L"big.bin"), Tickler()); },
-        [&] { CopyFolder(Remote(L"copy"), At(L"src"), true, Tickler()); },
-    };
-    for (const auto& copy : copies) {
-        SCOPED_TRACE(&copy - copies);
-        const FileException e = CatchFileException(copy);
-        EXPECT_EQ(e.code(), FileException::VolumeFull.id()) << e.what();
-        EXPECT_FALSE(Exists(run->Child(L"copy")));
-    }
-    // A channel write never reports a short write. A piece that does not divide the MiB, so that
-    // one only partly fits; one larger than it.
-    for (const std::size_t piece : {std::size_t(300001), std::size_t(2 << 20)}) {
-        SCOPED_TRACE(piece);
-        const std::wstring path = run->Child(L"fill.bin");
-        const std::string data(piece, 'w');
-        std::uint64_t accepted = 0;
-        {
-            const FileChannel out = Remote(L"fill.bin").OpenChannel(ModeWrite | ModeCreate);
-            const FileException e = CatchFileException([&] {
-                for (int i = 0; i < 8; ++i) {
-                    out.Write(data.data(), data.size());
-                    accepted += data.size();
-                    // A write that returns has put every byte in the file.
-                    ASSERT_EQ(out.GetPosition(), accepted);
-                }
-            });
+        dir.WriteFile(L"big.bin", std::string(2 << 20, 'b'));
+        const std::function<void()> copies[] = {
+            [&] { CopyFile(remote(L"copy"), At(L"big.bin"), Tickler()); },
+            [&] { CopyFileByChannel(remote(L"copy"), At(L"big.bin"), Tickler()); },
+            [&] { CopyFolder(remote(L"copy"), At(L"src"), true, Tickler()); },
+        };
+        for (const auto& copy : copies) {
+            SCOPED_TRACE(&copy - copies);
+            const FileException e = CatchFileException(copy);
             EXPECT_EQ(e.code(), FileException::VolumeFull.id()) << e.what();
-            EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(path));
-            EXPECT_GE(out.GetEndOfFile(), accepted);
-            EXPECT_LT(accepted, std::uint64_t(1) << 20);
+            EXPECT_FALSE(Exists(run.Child(L"copy")));
         }
-        ASSERT_TRUE(::DeleteFileW(path.c_str()));
+        // No short channel write: a piece that only partly fits into the MiB, one larger than it.
+        for (const std::size_t piece : {std::size_t(300001), std::size_t(2 << 20)}) {
+            SCOPED_TRACE(piece);
+            const std::wstring path = run.Child(L"fill.bin");
+            const std::string data(piece, 'w');
+            std::uint64_t accepted = 0;
+            {
+                const FileChannel out = remote(L"fill.bin").OpenChannel(ModeWrite | ModeCreate);
+                const FileException e = CatchFileException([&] {
+                    for (int i = 0; i < 8; ++i) {
+                        out.Write(data.data(), data.size());
+                        accepted += data.size();
+                        ASSERT_EQ(out.GetPosition(), accepted);
+                    }
+                });
+                EXPECT_EQ(std::to_string(e.code()) + " " + TextConvert::Chars(e.path()),
+                          std::to_string(FileException::VolumeFull.id()) + " " + Narrow(path));
+                EXPECT_TRUE(out.GetEndOfFile() >= accepted && accepted < (std::uint64_t(1) << 20));
+            }
+            ASSERT_TRUE(::DeleteFileW(path.c_str()));
+        }
+        CreateFolderTree(At(L"tree\\sub"));
+        dir.WriteFile(L"tree\\a.txt", "a"); // a folder move falls back to copy and delete
+        dir.WriteFile(L"tree\\sub\\b.txt", "bb");
+        RecordingSink sink;
+        Move(remote(L"moved"), At(L"tree"), Tickler(&sink));
+        EXPECT_EQ(ReadAll(run.Child(L"moved\\a.txt")) + ReadAll(run.Child(L"moved\\sub\\b.txt")),
+                  "abb");
+        EXPECT_FALSE(Exists(dir.Child(L"tree")));
+        EXPECT_TRUE(sink.positions.back() == 1.0 && sink.texts.size() == 3u); // 1 per file, 1 move
+        const std::wstring tree = L"C:\\talven-fixtures\\util-links\\tree";
+        if (!Exists(tree)) {
+            GTEST_SKIP() << "no link fixture (tests/fixtures/util-links.sh)";
+        }
+        // The copy would skip the links and removing the source lose them: refused before copying.
+        const FileException e = CatchFileException(
+            [&] { Move(remote(L"links"), FileSpec(FilePath(tree)), Tickler()); });
+        EXPECT_TRUE(e.code() == FileException::AccessDenied.id() &&
+                    Narrow(FilePath(e.path())) == Narrow(FilePath(tree + L"\\out")))
+            << e.what();
+        EXPECT_FALSE(Exists(run.Child(L"links")));
+        EXPECT_EQ(ReadAll(tree + L"\\sub\\b.txt") + ReadAll(tree + L"\\out\\o.txt"),
+                  "bbbbboutside");
     }
+    EXPECT_EQ(freeSpace(), freeBefore);
 }
 
 // VolumeTest covers the volume objects across a swap; this adds what holders of specs see.
-using SwappedMedium = FileSystemTest;
 
-TEST_F(SwappedMedium, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
+TEST_F(Faults, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
     if (!DriveTPresent()) {
         GTEST_SKIP() << "no drive T: (tests/fixtures/setup-drives.sh)";
     }
     const DWORD original = SerialOfT(), swapped = original ^ 0x0000FF00u;
-    {
-        const MediumGuard guard;
-        const FileSpec held{FilePath(L"T:\\.windows-label")};
-        const Volume old = held.GetVolume();
-        ASSERT_TRUE(held.IsPresent() && old.IsMounted() && old.GetSerialNumber() == original);
-        ASSERT_TRUE(SwapMediumOfT(swapped));
-        EXPECT_FALSE(old.IsMounted() || old.IsValid());
-        // The record is never refreshed, and a spec stays bound to its volume.
-        EXPECT_TRUE(old.GetSerialNumber() == original && held.GetVolume() == old);
-        const FileSpec fresh{FilePath(L"T:\\.windows-label")};
-        const Volume now = fresh.GetVolume();
-        EXPECT_TRUE(!(now == old) && now.IsMounted() && now.GetSerialNumber() == swapped);
-        EXPECT_FALSE(fresh == held); // same path, other medium
-        // Nothing new can be made on the medium that left.
-        const std::int32_t internalError = TalvenException::InternalSoftwareError.id();
-        EXPECT_EQ(ErrorCode([&] { held.MakeChild(FilePath("x")); }), internalError);
-        EXPECT_EQ(ErrorCode([&] { held.ParentFolder(); }), internalError);
-    }
-    EXPECT_EQ(SerialOfT(), original) << "the original medium is back";
+    const MediumGuard guard; // puts the original medium back
+    const FileSpec held{FilePath(L"T:\\.windows-label")};
+    const Volume old = held.GetVolume();
+    ASSERT_TRUE(held.IsPresent() && old.IsMounted() && old.GetSerialNumber() == original);
+    ASSERT_TRUE(SwapMediumOfT(swapped));
+    EXPECT_FALSE(old.IsMounted() || old.IsValid());
+    // The record is never refreshed, a spec stays bound to its volume, a new one binds the new.
+    EXPECT_TRUE(old.GetSerialNumber() == original && held.GetVolume() == old);
+    const FileSpec fresh{FilePath(L"T:\\.windows-label")};
+    const Volume now = fresh.GetVolume();
+    EXPECT_TRUE(!(now == old) && !(fresh == held) && now.IsMounted() &&
+                now.GetSerialNumber() == swapped);
+    const std::int32_t internalError = TalvenException::InternalSoftwareError.id();
+    EXPECT_EQ(ErrorCode([&] { held.MakeChild(FilePath("x")); }), internalError);
+    EXPECT_EQ(ErrorCode([&] { held.ParentFolder(); }), internalError);
 }
 
 } // namespace
