@@ -172,11 +172,10 @@ TEST_F(ComponentTest, SizesSearchesAndCopies) {
     // A whole copy; one cancelled halfway, with its progress up to the cancel, and a failed one
     // leave no target; an existing target is refused.
     const auto copies = [&](const wchar_t* target, HRESULT result, bool made, IDispatch* routine) {
-        SCOPED_TRACE(target);
-        EXPECT_EQ(Copy(tree, folder.Child(target), routine), result);
-        EXPECT_EQ(::GetFileAttributesW(folder.Child(target).c_str()) != INVALID_FILE_ATTRIBUTES,
-                  made);
-        EXPECT_TRUE(!made || Size(folder.Child(target)) == 26);
+        const std::wstring to = folder.Child(target);
+        EXPECT_EQ(Copy(tree, to, routine), result) << target;
+        EXPECT_EQ(::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES, made) << target;
+        EXPECT_TRUE(!made || Size(to) == 26) << target;
     };
     Progress progress;
     copies(L"copy", S_OK, true, nullptr);
@@ -228,9 +227,7 @@ TEST_F(ComponentTest, ThreadsCallAtOnce) {
             ::CoUninitialize();
         });
     }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+    std::for_each(threads.begin(), threads.end(), [](std::thread& thread) { thread.join(); });
     EXPECT_EQ(wrong.load(), 0);
 }
 

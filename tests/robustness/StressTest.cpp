@@ -47,15 +47,15 @@ struct Shared {
 };
 
 // Reads up to `size` bytes from the start of channel; wrong unless all are `byte`.
-bool ReadsOnly(const FileChannel& channel, std::vector<char>& buffer, std::size_t size, int byte) {
+bool ReadsOnly(const FileChannel& channel, std::size_t size, char byte) {
+    std::string bytes(size, '\0');
     std::size_t got = 0;
     channel.SetPosition(0);
-    channel.Read(buffer.data(), size, got);
-    return std::count(buffer.begin(), buffer.begin() + std::ptrdiff_t(got), char(byte)) ==
-           long(got);
+    channel.Read(&bytes[0], size, got);
+    return bytes.substr(0, got).find_first_not_of(byte) == std::string::npos;
 }
 
-void Step(Shared& shared, int thread, long i, std::vector<char>& buffer) {
+void Step(Shared& shared, int thread, long i) {
     const int file = static_cast<int>((thread + i) % Files);
     const FileSpec copy = *CountedPtr<FileSpec>(shared.specPtr); // copies of pointer and value
     const FileSpec child = copy.MakeChild(FilePath(FileName(file)));
@@ -64,8 +64,8 @@ void Step(Shared& shared, int thread, long i, std::vector<char>& buffer) {
         shared.wrong += !(fromPath == child) || !(fromPath.GetVolume() == child.GetVolume()) ||
                         child.GetFileSize() != FileBytes;
     } else if (i % 4 == 1) {
-        shared.wrong += !ReadsOnly(child.OpenChannel(ModeRead), buffer, FileBytes, 'a' + file);
-        shared.wrong += !ReadsOnly(*CountedPtr<FileChannel>(shared.channelPtr), buffer, 512, 's');
+        shared.wrong += !ReadsOnly(child.OpenChannel(ModeRead), FileBytes, char('a' + file));
+        shared.wrong += !ReadsOnly(*CountedPtr<FileChannel>(shared.channelPtr), 512, 's');
         shared.wrong += FindFiles(shared.folder, FilePath("*"), false).size() != Files;
     } else {
         std::unique_lock<std::mutex> lock(shared.mutex);
@@ -76,7 +76,7 @@ void Step(Shared& shared, int thread, long i, std::vector<char>& buffer) {
         const FileChannel channel = shared.slot;
         const char byte = shared.slotByte;
         lock.unlock();
-        shared.wrong += !ReadsOnly(channel, buffer, 256, byte);
+        shared.wrong += !ReadsOnly(channel, 256, byte);
         if (i % 12 == 3) {
             channel.Close(); // others may be reading it right now
         }
@@ -88,11 +88,10 @@ bool RunThreads(Shared& shared, std::uint64_t seconds) {
     const ULONGLONG end = ::GetTickCount64() + seconds * 1000;
     std::atomic<int> idle{0};
     OnThreads([&](int thread) {
-        std::vector<char> buffer(FileBytes);
         long i = 0;
         for (; ::GetTickCount64() < end; ++i) {
             try {
-                Step(shared, thread, i, buffer);
+                Step(shared, thread, i);
             } catch (const FileException& e) {
                 // Only the refusal of a channel another thread closed is expected.
                 const auto* cause = dynamic_cast<const SystemException::Win32*>(e.cause());

@@ -26,18 +26,16 @@ Result Talven(const std::wstring& args, const std::wstring& cwd = L"") {
     // New files per run: under Wine the child's handle copies may briefly block their removal.
     static const TalvenTest::TestFolder outputs;
     static int runs = 0;
-    const std::wstring number = std::to_wstring(++runs);
     std::wstring command =
         L"\"" + TalvenTest::TestFolder::ProgramFolder() + L"\\talven.exe\" " + args;
-    Result result;
-    result.command = U8(command);
+    Result result{0, "", "", U8(command)};
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const auto create = [&](const std::wstring& name) {
-        return Win32Res::FileHandle(::CreateFileW(outputs.Child(name).c_str(),
+    const auto create = [&] {
+        return Win32Res::FileHandle(::CreateFileW(outputs.Child(std::to_wstring(++runs)).c_str(),
                                                   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                                   &inherit, CREATE_ALWAYS, 0, nullptr));
     };
-    const Win32Res::FileHandle out = create(L"out" + number), err = create(L"err" + number);
+    const Win32Res::FileHandle out = create(), err = create();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -210,7 +208,6 @@ TEST(TalvenTest, DemoRunsGreenAndLeavesNothingBehind) {
           "Datei nicht gefunden", "fichier introuvable", " is gone"}) {
         EXPECT_TRUE(Contains(r.out, part)) << part;
     }
-    // Removing the folder succeeds only when it is empty.
     EXPECT_TRUE(::RemoveDirectoryW(temp.c_str())) << "the demo left something behind";
 }
 
