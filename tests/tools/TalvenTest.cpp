@@ -23,22 +23,19 @@ std::string U8(const std::wstring& text) {
 
 // Runs talven.exe with args (in the folder cwd, when given) for at most a minute.
 Result Talven(const std::wstring& args, const std::wstring& cwd = L"") {
-    // New files in one folder for the run: under Wine the child's copies of the handles may
-    // outlive it for a moment, which keeps its files from being removed.
+    // New files per run: under Wine the child's handle copies may briefly block their removal.
     static const TalvenTest::TestFolder outputs;
     static int runs = 0;
-    const std::wstring number = std::to_wstring(++runs);
     std::wstring command =
         L"\"" + TalvenTest::TestFolder::ProgramFolder() + L"\\talven.exe\" " + args;
-    Result result;
-    result.command = U8(command);
+    Result result{0, "", "", U8(command)};
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const auto create = [&](const std::wstring& name) {
-        return Win32Res::FileHandle(::CreateFileW(outputs.Child(name).c_str(),
+    const auto create = [&] {
+        return Win32Res::FileHandle(::CreateFileW(outputs.Child(std::to_wstring(++runs)).c_str(),
                                                   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                                   &inherit, CREATE_ALWAYS, 0, nullptr));
     };
-    const Win32Res::FileHandle out = create(L"out" + number), err = create(L"err" + number);
+    const Win32Res::FileHandle out = create(), err = create();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -105,24 +102,18 @@ TEST(TalvenTest, CommandsGiveTheirOutputAndStatus) {
         {L"--version", 0, "\ntalven ", 1},
         // Failures, in the selected language; an OS failure carries its cause.
         {L"stat " + missing, 1, "\ntalven: file not found" + notFound, 1},
-        {L"--lang DEU stat " + missing, 1, "\ntalven: Datei nicht gefunden" + notFound, 1},
-        {L"--lang FRA stat " + missing, 1, "\ntalven: fichier introuvable" + notFound, 1},
-        {L"--lang enu stat " + missing, 1, "\ntalven: file not found" + notFound, 1},
+        {L"--lang deu stat " + missing, 1, "\ntalven: Datei nicht gefunden" + notFound, 1},
         {L"--lang DEU mkdir " + missing + L"\\x", 1, U8(missing) + "\\x (", 1},
         // The file commands.
         {L"mkdir " + solo, 0, "", 0, solo},
-        {L"touch " + one + L" --date \"2021-06-15 08:30:00\"", 0, "", 0},
-        {L"touch " + news, 0, "", 0, news},
-        {L"ls " + root, 0, "2021-06-15 08:30:00  A---             5  one.txt\n", 4},
+        {L"touch " + news + L" --date \"2021-06-15 08:30:00\"", 0, "", 0, news},
+        {L"ls " + root, 0, "2021-06-15 08:30:00  A---             0  new.txt\n", 4},
         {L"stat " + one, 0, "\ntype:       file\nsize:       5\n", 9},
         {L"find " + root + L" *.txt -r", 0, "\n" + U8(gruesse) + "\n", 4},
-        {L"find " + root + L" *.txt", 0, "\n" + U8(one) + "\n", 2},
         {L"find " + root + L" ? -r --folders", 0, "\n" + U8(root) + "\\a\n", 1},
         {L"du " + root + L" -r", 0, "\n118 bytes (", 1},
-        {L"du " + root, 0, "\n5 bytes (", 1},
         {L"relpath " + gruesse + L" " + solo, 0, U8(L"\n./../a/b/c/Gr\u00fc\u00dfe.txt\n"), 1},
         {L"vol " + root, 0, "\nfile system:     NTFS\ncapacity:        ", -1},
-        {L"--trace 3 ls " + root, 0, "<DIR>  a\n", 4},
         // Copy: a folder needs -r; a tree with its content and the final 100 %; a file into a
         // folder keeps its name; an existing target is refused and left alone.
         {L"copy " + root + L" " + copy, 2, "", 1, L"", copy},
@@ -217,7 +208,6 @@ TEST(TalvenTest, DemoRunsGreenAndLeavesNothingBehind) {
           "Datei nicht gefunden", "fichier introuvable", " is gone"}) {
         EXPECT_TRUE(Contains(r.out, part)) << part;
     }
-    // Removing the folder succeeds only when it is empty.
     EXPECT_TRUE(::RemoveDirectoryW(temp.c_str())) << "the demo left something behind";
 }
 
