@@ -5,7 +5,7 @@
 # count. Prints each suite's summary lines; the whole output of each suite is kept in
 # .build/x86_64/reliability/<suite>.log.
 # Usage: run-reliability.sh [suite...]   (default: all of them; e.g. run-reliability.sh
-# robustness_ScaleTest). Sizes may be overridden from the environment:
+# robustness_StressTest). Sizes may be overridden from the environment:
 # TALVEN_ROBUSTNESS_CASES (cases per generated test), TALVEN_STRESS_SECONDS (60),
 # TALVEN_SCALE_FILES (100000).
 set -euo pipefail
