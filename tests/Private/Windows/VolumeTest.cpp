@@ -1,25 +1,11 @@
 // Tests of the Windows volumes: the record's equality and order, the volume table, the answers
-// of a fixed disk, and an optical drive T: whose medium is swapped and taken offline.
-// T: comes from tests/fixtures/setup-drives.sh (a folder with its own label and serial number,
-// typed cdrom); the tests that need it skip when it is missing.
+// of a fixed disk and of a share, and the optical drive T: (TestDrives.h) whose medium is
+// swapped; its tests skip when it is missing.
 #include "Private/Volume.h"
-#include "Private/FileSpec.h"
-#include "common/TestHelpers.h"
+#include "common/FileSystemTest.h"
 
 #include "Private/Windows/FileSystem_FileSpec_Win32.h"
 #include "Private/Windows/FileSystem_Volume_Win32.h"
-#include "Private/Windows/FileSystem_Win32_Install.h"
-#include "common/TestDrives.h"
-#include "common/TestFolder.h"
-#include "support/TalvenException.h"
-#include "support/TalvenWindows.h"
-#include "support/Win32Handle.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 using namespace FileSystem;
 using namespace TalvenTest;
@@ -30,22 +16,19 @@ using Spec = CountedPtr<FileSpec_IF>;
 using VolumePtr = CountedPtr<Volume_IF>;
 
 const std::int32_t InternalError = TalvenException::InternalSoftwareError.id();
+const std::uint64_t NoLimit = 18446744073709551615ull, NtfsLimit = 18446744073709486080ull;
 
-class VolumeTest : public ::testing::Test {
-protected:
-    void SetUp() override { FileSystem_Win32::Install(); }
+using VolumeTest = FileSystemTest;
 
-    static Spec Make(const std::wstring& path) {
-        return Spec(ClassFactory_IF::NewFileSpec(FilePath(path)));
-    }
-};
+Spec Make(const std::wstring& path) {
+    return Spec(ClassFactory_IF::NewFileSpec(FilePath(path)));
+}
 
-TEST_F(VolumeTest, RecordsCompareByRootLabelAndSerialOnly) {
+TEST_F(VolumeTest, RecordComparesByRootLabelAndSerialOnly) {
     const VolumeInfo base(1, 255, 0x10, L"LABEL", L"C:\\", L"NTFS");
     // Flags, component length and file-system name take no part.
     EXPECT_EQ(base, VolumeInfo(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32"));
     EXPECT_FALSE(base < VolumeInfo(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32"));
-
     // Each row is strictly less than the next: root first, then label, then serial (unsigned).
     const VolumeInfo ordered[] = {
         VolumeInfo(0, 0, 0xFFFFFFFF, L"Z", L"C:\\", L""),
@@ -55,9 +38,8 @@ TEST_F(VolumeTest, RecordsCompareByRootLabelAndSerialOnly) {
         VolumeInfo(0, 0, 0x00000000, L"b", L"D:\\", L""),
         VolumeInfo(0, 0, 0x00000000, L"", L"d:\\", L""), // code units: lower case after upper
     };
-    const std::size_t count = sizeof(ordered) / sizeof(ordered[0]);
-    for (std::size_t i = 0; i < count; ++i) {
-        for (std::size_t j = 0; j < count; ++j) {
+    for (std::size_t i = 0; i < std::size(ordered); ++i) {
+        for (std::size_t j = 0; j < std::size(ordered); ++j) {
             SCOPED_TRACE(testing::Message() << i << " against " << j);
             EXPECT_EQ(ordered[i] < ordered[j], i < j);
             EXPECT_EQ(ordered[i] == ordered[j], i == j);
@@ -66,25 +48,22 @@ TEST_F(VolumeTest, RecordsCompareByRootLabelAndSerialOnly) {
     }
 }
 
-TEST_F(VolumeTest, MaxFileSizeFollowsTheFileSystemName) {
-    const struct {
-        const wchar_t* name;
-        std::uint64_t size;
-    } cases[] = {
-        {L"FAT16", 4294967295ull},           {L"FAT32", 4294967295ull},
-        {L"NTFS", 18446744073709486080ull},  {L"FAT", 18446744073709551615ull},
-        {L"exFAT", 18446744073709551615ull}, {L"ntfs", 18446744073709551615ull}, // compared exactly
-        {L"CDFS", 18446744073709551615ull},  {L"", 18446744073709551615ull},
+TEST_F(VolumeTest, RecordMaxFileSizeFollowsTheFileSystemNameExactly) {
+    const std::pair<const wchar_t*, std::uint64_t> cases[] = {
+        {L"FAT16", 4294967295ull}, {L"FAT32", 4294967295ull},
+        {L"NTFS", NtfsLimit},      {L"FAT", NoLimit},
+        {L"exFAT", NoLimit},       {L"ntfs", NoLimit},
+        {L"CDFS", NoLimit},        {L"", NoLimit},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(TextConvert::Chars(TextConvert::WideToUtf8(c.name)));
-        EXPECT_EQ(Volume_Win32::MaxFileSizeFor(c.name), c.size);
-        Volume_Win32 volume(VolumeInfo(0, 255, 1, L"", L"C:\\", c.name));
-        EXPECT_EQ(volume.GetMaxFileSize(), c.size);
+        SCOPED_TRACE(Narrow(c.first));
+        EXPECT_EQ(Volume_Win32::MaxFileSizeFor(c.first), c.second);
+        EXPECT_EQ(Volume_Win32(VolumeInfo(0, 255, 1, L"", L"C:\\", c.first)).GetMaxFileSize(),
+                  c.second);
     }
 }
 
-TEST_F(VolumeTest, TheTableKeepsOneObjectPerRecord) {
+TEST_F(VolumeTest, TheTableKeepsOneObjectPerRecordUntilCleared) {
     const VolumeInfo info(0, 100, 0x7A1E, L"TableTest", L"Q:\\", L"NTFS");
     EXPECT_TRUE(LookupVolume(info, false).IsNull());
     const VolumePtr made = LookupVolume(info, true);
@@ -97,61 +76,7 @@ TEST_F(VolumeTest, TheTableKeepsOneObjectPerRecord) {
     const VolumeInfo other(0, 100, 0x7A1E, L"Other", L"Q:\\", L"NTFS");
     EXPECT_TRUE(LookupVolume(other, false).IsNull());
     EXPECT_NE(LookupVolume(other, true).Get(), made.Get());
-}
 
-TEST_F(VolumeTest, SpecsOnOneDriveShareTheVolumeOfAFixedDisk) {
-    TalvenTest::TestFolder folder;
-    const Spec a = Make(folder.Child(L"a"));
-    const Spec b = Make(L"C:\\windows");
-    const VolumePtr volume = a->GetVolume();
-    ASSERT_FALSE(volume.IsNull());
-    EXPECT_EQ(b->GetVolume().Get(), volume.Get());
-    EXPECT_TRUE(volume->IsEqualTo(b->GetVolume()));
-    EXPECT_TRUE(FileSpec(a).GetVolume() == FileSpec(b).GetVolume());
-    EXPECT_FALSE(volume->IsEqualTo(VolumePtr()));
-
-    EXPECT_FALSE(volume->IsCaseSensitive());
-    EXPECT_FALSE(volume->IsRemovable());
-    EXPECT_FALSE(volume->IsRemote());
-    EXPECT_TRUE(volume->IsMounted());
-    EXPECT_TRUE(volume->IsValid());
-    EXPECT_EQ(volume->GetMaxNameLength(), 255u);
-    EXPECT_EQ(volume->GetMaxFileSize(), 18446744073709486080ull); // "NTFS"
-    EXPECT_GT(volume->GetCapacity(), 0u);
-    EXPECT_GT(volume->GetFreeSpace(), 0u);
-    EXPECT_LE(volume->GetFreeSpace(), volume->GetCapacity());
-
-    const Spec root = volume->GetAsFolder(volume);
-    EXPECT_TRUE(root->IsRoot());
-    EXPECT_EQ(TextConvert::Chars(root->GetPath().GetBytes()), "C:\\");
-    EXPECT_EQ(root->GetVolume().Get(), volume.Get());
-}
-
-TEST_F(VolumeTest, QueriesOfAVolumeThatCannotBeReachedAnswerZero) {
-    Volume_Win32 gone(VolumeInfo(0, 255, 1, L"", L"\\\\talven-no-such-server\\share\\", L""));
-    EXPECT_EQ(gone.GetCapacity(), 0u);
-    EXPECT_EQ(gone.GetFreeSpace(), 0u);
-    EXPECT_FALSE(gone.IsRemovable());
-    EXPECT_TRUE(gone.IsMounted()); // not removable: not asked
-}
-
-TEST_F(VolumeTest, UnmountIsRefusedForFixedDisksAndShares) {
-    const VolumePtr fixed = Make(L"C:\\")->GetVolume();
-    Volume_Win32 share(VolumeInfo(0, 255, 1, L"", L"\\\\srv\\share\\", L"NTFS"));
-    for (Volume_IF* volume : {fixed.Get(), static_cast<Volume_IF*>(&share)}) {
-        try {
-            volume->Unmount();
-            ADD_FAILURE() << "unmounted";
-        } catch (const FileException&) {
-            ADD_FAILURE() << "a FileException instead of the internal-error exception";
-        } catch (const TalvenException& e) {
-            EXPECT_EQ(e.code(), InternalError);
-        }
-    }
-    EXPECT_TRUE(fixed->IsMounted());
-}
-
-TEST_F(VolumeTest, ClearingTheTableGivesNewSpecsNewVolumes) {
     const Spec before = Make(L"C:\\x");
     const VolumePtr old = before->GetVolume();
     ClearVolumeTable();
@@ -163,54 +88,69 @@ TEST_F(VolumeTest, ClearingTheTableGivesNewSpecsNewVolumes) {
     EXPECT_EQ(ErrorCode([&] { before->MakeChild(FilePath("y")); }), InternalError);
 }
 
+TEST_F(VolumeTest, AFixedDiskIsSharedAndAnswersAndSharesAreNeverUnmounted) {
+    const VolumePtr volume = Make(dir.Child(L"a"))->GetVolume();
+    ASSERT_FALSE(volume.IsNull());
+    EXPECT_EQ(Make(L"C:\\windows")->GetVolume().Get(), volume.Get());
+    EXPECT_TRUE(volume->IsEqualTo(Make(L"C:\\windows")->GetVolume()));
+    EXPECT_TRUE(At(L"a").GetVolume() == FileSpec(FilePath(L"C:\\windows")).GetVolume());
+    EXPECT_FALSE(volume->IsEqualTo(VolumePtr()));
+    EXPECT_FALSE(volume->IsCaseSensitive() || volume->IsRemovable() || volume->IsRemote());
+    EXPECT_TRUE(volume->IsMounted() && volume->IsValid());
+    EXPECT_EQ(volume->GetMaxNameLength(), 255u);
+    EXPECT_EQ(volume->GetMaxFileSize(), NtfsLimit);
+    EXPECT_GT(volume->GetFreeSpace(), 0u);
+    EXPECT_LE(volume->GetFreeSpace(), volume->GetCapacity());
+    const Spec root = volume->GetAsFolder(volume);
+    EXPECT_TRUE(root->IsRoot());
+    EXPECT_EQ(Narrow(root->GetPath()), "C:\\");
+    EXPECT_EQ(root->GetVolume().Get(), volume.Get());
+
+    // A share that cannot be reached answers zero; it is not removable, so not asked if mounted.
+    Volume_Win32 gone(VolumeInfo(0, 255, 1, L"", L"\\\\talven-no-such-server\\share\\", L""));
+    EXPECT_EQ(gone.GetCapacity() + gone.GetFreeSpace(), 0u);
+    EXPECT_FALSE(gone.IsRemovable());
+    EXPECT_TRUE(gone.IsMounted());
+    for (Volume_IF* refused : {volume.Get(), static_cast<Volume_IF*>(&gone)}) {
+        EXPECT_EQ(ErrorCode([&] { refused->Unmount(); }), InternalError); // not a FileException
+    }
+    EXPECT_TRUE(volume->IsMounted());
+}
+
 // --- The optical drive T: ---------------------------------------------------------------
 
-class OpticalDriveTest : public VolumeTest {
+class OpticalDriveTest : public FileSystemTest {
 protected:
     void SetUp() override {
-        VolumeTest::SetUp();
         if (!DriveTPresent()) {
             GTEST_SKIP() << "drive T: is not set up: run tests/fixtures/setup-drives.sh "
                             "before the Wine server starts";
         }
-        medium = std::make_unique<TalvenTest::MediumGuard>();
-        originalSerial = medium->Original();
+        medium = std::make_unique<MediumGuard>();
     }
-    void TearDown() override { medium.reset(); }
-
-    std::unique_ptr<TalvenTest::MediumGuard> medium;
-    DWORD originalSerial = 0;
+    std::unique_ptr<MediumGuard> medium;
 };
 
-TEST_F(OpticalDriveTest, SpecsOnTheDriveShareOneRemovableVolume) {
-    const Spec a = Make(L"T:\\a");
-    const Spec b = Make(L"t:/b/c");
-    const VolumePtr volume = a->GetVolume();
-    EXPECT_EQ(b->GetVolume().Get(), volume.Get());
-    EXPECT_TRUE(volume->IsRemovable());
-    EXPECT_FALSE(volume->IsRemote());
-    EXPECT_TRUE(volume->IsMounted());
-    EXPECT_EQ(volume->GetName(), L"TALVENCD");
-    EXPECT_EQ(volume->GetSerialNumber(), originalSerial);
-    EXPECT_EQ(volume->GetFileSystemName(), L"CDFS"); // what Wine reports for a cdrom drive
-    EXPECT_EQ(volume->GetMaxNameLength(), 221u);
-    EXPECT_EQ(volume->GetMaxFileSize(), 18446744073709551615ull);
-    EXPECT_NE(volume.Get(), Make(L"C:\\")->GetVolume().Get());
-
+TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeAndASwappedMediumIsAnother) {
+    const DWORD serial = medium->Original();
+    const Spec before = Make(L"T:\\a");
+    const VolumePtr first = before->GetVolume();
+    EXPECT_EQ(Make(L"t:/b/c")->GetVolume().Get(), first.Get());
+    EXPECT_TRUE(first->IsRemovable() && first->IsMounted());
+    EXPECT_FALSE(first->IsRemote());
+    EXPECT_EQ(first->GetName(), L"TALVENCD");
+    EXPECT_EQ(first->GetSerialNumber(), serial);
+    EXPECT_EQ(first->GetFileSystemName(), L"CDFS"); // what Wine reports for a cdrom drive
+    EXPECT_EQ(first->GetMaxNameLength(), 221u);
+    EXPECT_EQ(first->GetMaxFileSize(), NoLimit);
+    EXPECT_NE(first.Get(), Make(L"C:\\")->GetVolume().Get());
     // The component limit is the drive's own.
     EXPECT_NO_THROW(Make(L"T:\\" + std::wstring(221, L'n')));
     EXPECT_EQ(ErrorCode([] { Make(L"T:\\" + std::wstring(222, L'n')); }),
               FileException::InvalidFilePath.id());
-}
 
-TEST_F(OpticalDriveTest, ASwappedMediumIsAnotherVolume) {
-    const Spec before = Make(L"T:\\a");
-    const VolumePtr first = before->GetVolume();
-    ASSERT_TRUE(first->IsMounted());
-
-    ASSERT_TRUE(SwapMediumOfT(originalSerial ^ 0x00FF0000u));
-    EXPECT_FALSE(first->IsMounted());
-    EXPECT_FALSE(first->IsValid());
+    ASSERT_TRUE(SwapMediumOfT(serial ^ 0x00FF0000u));
+    EXPECT_FALSE(first->IsMounted() || first->IsValid());
     const Spec after = Make(L"T:\\a");
     const VolumePtr second = after->GetVolume();
     EXPECT_NE(second.Get(), first.Get());
@@ -221,7 +161,7 @@ TEST_F(OpticalDriveTest, ASwappedMediumIsAnotherVolume) {
     EXPECT_EQ(ErrorCode([&] { first->GetAsFolder(first); }), InternalError);
 
     // The first medium back: its volume object is found again.
-    ASSERT_TRUE(SwapMediumOfT(originalSerial));
+    ASSERT_TRUE(SwapMediumOfT(serial));
     EXPECT_TRUE(first->IsMounted());
     EXPECT_FALSE(second->IsMounted());
     EXPECT_EQ(Make(L"T:\\b")->GetVolume().Get(), first.Get());
@@ -232,15 +172,11 @@ TEST_F(OpticalDriveTest, UnmountLocksAndDismountsTheDevice) {
     const VolumePtr volume = Make(L"T:\\")->GetVolume();
     if (UnderWine()) {
         // Wine opens "\\.\T:" and locks it, but does not support FSCTL_DISMOUNT_VOLUME (50).
-        try {
-            volume->Unmount();
-            ADD_FAILURE() << "Wine dismounted the volume";
-        } catch (const FileException& e) {
-            EXPECT_EQ(TextConvert::Chars(e.path()), "T:\\");
-            auto* cause = dynamic_cast<SystemException::Win32*>(e.cause());
-            ASSERT_NE(cause, nullptr);
-            EXPECT_EQ(cause->number(), static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
-        }
+        const FileException e = CatchFileException([&] { volume->Unmount(); });
+        EXPECT_EQ(TextConvert::Chars(e.path()), "T:\\");
+        const auto* cause = dynamic_cast<SystemException::Win32*>(e.cause());
+        ASSERT_NE(cause, nullptr);
+        EXPECT_EQ(cause->number(), static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
     } else {
         EXPECT_NO_THROW(volume->Unmount());
     }
