@@ -4,32 +4,18 @@
 // complete or absent (a move's data whole in one place or both), leak no handle, and run again
 // without faults to the same end. CI tries one error per point, in turn; with
 // TALVEN_ROBUSTNESS_CASES (scripts/run-reliability.sh) every error at every point. The
-// cross-drive rows need the tmpfs drive Q: (tests/fixtures/util-tmpfs-drive.sh).
+// cross-drive rows need the tmpfs drive Q: (TestDrives.h) and skip without it.
 #include "Private/FileChannel.h"
-#include "Private/FileSpec.h"
-#include "Private/FileSystem_Utilities.h"
-#include "Private/FolderSpec.h"
+#include "common/FileSystemTest.h"
+#include "common/Generator.h"
 
 #include "Private/Windows/FileSystem_ErrorTable.h"
-#include "Private/Windows/FileSystem_Utilities_Win32.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
-#include "Private/Windows/FileSystem_Win32_Install.h"
-#include "common/FileSystemTest.h"
-#include "common/HandleCount.h"
-#include "common/TestDrives.h"
-#include "common/TestFolder.h"
-#include "robustness/Robustness.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
-#include <string>
-#include <vector>
 
 using namespace FileSystem;
 using namespace TalvenTest;
@@ -75,7 +61,7 @@ void Walk(const std::wstring& path, const std::wstring& key, State& state,
             const ULONGLONG time = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                    data.ftLastWriteTime.dwLowDateTime;
             value += (time < 126227808000000000ull ? std::to_string(time) : "now") + ":" +
-                     TalvenTest::ReadAll(L"\\\\?\\" + child);
+                     ReadAll(L"\\\\?\\" + child);
         }
     }
 }
@@ -100,7 +86,7 @@ bool Contains(const State& whole, const State& part) {
     return std::includes(whole.begin(), whole.end(), part.begin(), part.end());
 }
 
-FileSpec At(const std::wstring& path) {
+FileSpec Spec(const std::wstring& path) {
     return FileSpec(FilePath(path));
 }
 
@@ -122,12 +108,82 @@ struct Row {
     std::uint32_t refused = 0; // calls that always fail, to take the fallback path
 };
 
-class FaultInjection : public ::testing::Test {
+struct Outcome {
+    std::string result, raised; // raised: the exception's text, empty when none
+    std::int32_t code = 0;      // the FileException's code and its Win32 cause's number
+    std::uint32_t number = 0;
+};
+
+// Runs row under plan (none: without faults).
+Outcome RunRow(const Row& row, Faults::Plan* plan) {
+    Outcome outcome;
+    Faults::SetPlan(plan);
+    try {
+        row.run(outcome.result);
+    } catch (const FileException& x) {
+        const auto* cause = dynamic_cast<const SystemException::Win32*>(x.cause());
+        outcome.raised = x.what();
+        outcome.code = x.code();
+        outcome.number = cause ? cause->number() : 0;
+    } catch (const std::exception& x) {
+        outcome.raised = std::string("not a FileException: ") + x.what();
+    }
+    Faults::SetPlan(nullptr);
+    return outcome;
+}
+
+// Checks the state after a failed run against the row's rule; true when the data of a move is
+// now in both places.
+bool CheckRule(const Row& row, const State& start, const State& final, const State& now) {
+    EXPECT_EQ(Under(now, row.changes, true), Under(start, row.changes, true)) << "changed outside";
+    const State part = Under(now, row.changes), before = Under(start, row.changes),
+                after = Under(final, row.changes);
+    switch (row.rule) {
+    case Rule::Whole:
+        EXPECT_TRUE(part == before || part == after) << "neither as before nor whole";
+        return false;
+    case Rule::Moved: {
+        const State source = Under(now, {row.changes[0]}), target = Under(now, {row.changes[1]});
+        EXPECT_TRUE((target.empty() && source == Under(start, {row.changes[0]})) ||
+                    (target == Under(final, {row.changes[1]}) && Contains(start, source)))
+            << "data lost or partly moved";
+        return !source.empty() && !target.empty();
+    }
+    case Rule::Prefix: {
+        // The bytes, after the ":", of a file that is absent or a prefix of the whole.
+        const std::string whole = after.begin()->second,
+                          got = part.empty() ? ":" : part.begin()->second;
+        EXPECT_TRUE(part.size() <= 1 && whole.find(got.substr(got.find(':'))) == whole.find(':'))
+            << "not a prefix";
+        return false;
+    }
+    case Rule::Remains:
+        EXPECT_TRUE(Contains(start, part)) << "what remains changed";
+        return false;
+    }
+    return false;
+}
+
+// One row of Rows per test, so that a row stops at its first failing run and the others go on.
+class FaultInjection : public FileSystemTest, public ::testing::WithParamInterface<int> {
 protected:
+    static void SetUpTestSuite() {
+        FileSystemTest::SetUpTestSuite();
+        // What a failure's report keeps for good on first use is taken before any handle count.
+        for (DWORD error : Errors) {
+            try {
+                RaiseWin32Error(error, std::wstring(L"C:\\x"));
+            } catch (const std::exception& e) {
+                EXPECT_NE(e.what(), nullptr);
+            }
+        }
+    }
     void SetUp() override {
-        FileSystem_Win32::Install();
+        if (!Exists(std::wstring(Fixture) + L"\\holder\\linked")) {
+            GTEST_SKIP() << "no linked folder: run tests/fixtures/fault-link.sh <wineprefix>";
+        }
         if (TmpfsDriveUsable()) {
-            remote = std::make_unique<TalvenTest::TestFolder>(L"Q:", L"faults");
+            remote = std::make_unique<TestFolder>(L"Q:", L"faults");
         }
         Build(Path(L"C\\src"), true);
     }
@@ -162,13 +218,13 @@ protected:
             ::CreateDirectoryW((L"\\\\?\\" + root + folder).c_str(), nullptr);
         }
         const struct {
-            const wchar_t* name;
+            std::wstring name;
             std::string bytes;
             DWORD attributes;
         } files[] = {{L"\\zero.txt", "", 0},
                      {L"\\ro.txt", "read-only", FILE_ATTRIBUTE_READONLY},
                      {L"\\hid.txt", std::string(70000, 'h'), FILE_ATTRIBUTE_HIDDEN},
-                     {LongFile.c_str(), "long", 0}};
+                     {LongFile, "long", 0}};
         for (const auto& file : files) {
             const std::wstring path = L"\\\\?\\" + root + file.name;
             Win32Res::FileHandle handle(
@@ -183,8 +239,7 @@ protected:
         }
         if (link) {
             ASSERT_TRUE(::MoveFileW((std::wstring(Fixture) + L"\\holder").c_str(),
-                                    (root + L"\\holder").c_str()))
-                << "no link holder: run tests/fixtures/fault-link.sh <wineprefix>";
+                                    (root + L"\\holder").c_str()));
         }
     }
 
@@ -194,11 +249,11 @@ protected:
             const std::wstring path = L"\\\\?\\" + Path(key);
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (!::DeleteFileW(path.c_str())) {
-                TalvenTest::RemoveTree(path);
+                RemoveTree(path);
             }
         }
         if (remote) {
-            TalvenTest::RemoveTree(L"\\\\?\\" + remote->Path());
+            RemoveTree(L"\\\\?\\" + remote->Path());
             ::CreateDirectoryW(remote->Path().c_str(), nullptr);
         }
         if (row.fresh) {
@@ -207,12 +262,7 @@ protected:
     }
 
     std::vector<Row> Rows();
-    void Try(const Row& row);
-
-    TalvenTest::TestFolder dir;
-    std::unique_ptr<TalvenTest::TestFolder> remote;
-    std::map<DWORD, unsigned> tally; // runs that raised, by error; 0 = absorbed
-    unsigned points = 0;
+    std::unique_ptr<TestFolder> remote;
 };
 
 std::vector<Row> FaultInjection::Rows() {
@@ -221,202 +271,124 @@ std::vector<Row> FaultInjection::Rows() {
     const DateTime date(TimeOfDay(12, 0, 0), Date(15, 6, 1999), ZoneOffset());
     const Tickler none;
     // clang-format off
-    std::vector<Row> rows = {
+    return {
         {"CopyFile, OS copy", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { CopyFile(At(out), At(src + LongFile), none); }},
+         [=](std::string&) { CopyFile(Spec(out), Spec(src + LongFile), none); }},
         {"CopyFile, channel copy", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { CopyFileByChannel(At(out), At(src + L"\\hid.txt"), none); }},
+         [=](std::string&) { CopyFileByChannel(Spec(out), Spec(src + L"\\hid.txt"), none); }},
         {"CopyFolder", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { CopyFolder(At(out), At(src), true, none); }},
+         [=](std::string&) { CopyFolder(Spec(out), Spec(src), true, none); }},
         {"Move, file", true, Rule::Moved, {L"C\\tree\\hid.txt", L"C\\out"},
-         [=](std::string&) { Move(At(out), At(tree + L"\\hid.txt"), none); }},
+         [=](std::string&) { Move(Spec(out), Spec(tree + L"\\hid.txt"), none); }},
         {"Move, tree", true, Rule::Moved, {L"C\\tree", L"C\\out"},
-         [=](std::string&) { Move(At(out), At(tree), none); }},
+         [=](std::string&) { Move(Spec(out), Spec(tree), none); }},
         {"Move, file, copy and delete", true, Rule::Moved, {L"C\\tree\\hid.txt", L"C\\out"},
-         [=](std::string&) { Move(At(out), At(tree + L"\\hid.txt"), none); },
+         [=](std::string&) { Move(Spec(out), Spec(tree + L"\\hid.txt"), none); },
          Faults::Bit(Faults::Call::MoveFileW)},
         {"DeleteTree", true, Rule::Remains, {L"C\\tree"},
-         [=](std::string&) { FolderSpec(At(tree)).DeleteTree(); }},
+         [=](std::string&) { FolderSpec(Spec(tree)).DeleteTree(); }},
         {"DeleteContents", true, Rule::Remains, {L"C\\tree"},
-         [=](std::string&) { FolderSpec(At(tree)).DeleteContents(false); }},
+         [=](std::string&) { FolderSpec(Spec(tree)).DeleteContents(false); }},
         {"CreateFolderTree", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { CreateFolderTree(At(out + L"\\x\\y\\z")); }},
+         [=](std::string&) { CreateFolderTree(Spec(out + L"\\x\\y\\z")); }},
         {"FileSpec Create", false, Rule::Whole, {L"C\\out"},
-         [=](std::string&) { FileSpec_Impl(At(out)).GetImpl()->Create(); }},
+         [=](std::string&) { FileSpec_Impl(Spec(out)).GetImpl()->Create(); }},
         {"FileSpec Delete, read-only file", true, Rule::Whole, {L"C\\tree\\ro.txt"},
-         [=](std::string&) { At(tree + L"\\ro.txt").Delete(); }},
+         [=](std::string&) { Spec(tree + L"\\ro.txt").Delete(); }},
         {"FileSpec Rename", true, Rule::Whole, {L"C\\tree\\hid.txt", L"C\\tree\\b.txt"},
-         [=](std::string&) { At(tree + L"\\hid.txt").Rename(At(tree + L"\\b.txt")); }},
+         [=](std::string&) { Spec(tree + L"\\hid.txt").Rename(Spec(tree + L"\\b.txt")); }},
         {"FileSpec date setters", true, Rule::Whole, {L"C\\tree\\hid.txt"}, [=](std::string&) {
-             const FileSpec_Impl file(At(tree + L"\\hid.txt"));
+             const FileSpec_Impl file(Spec(tree + L"\\hid.txt"));
              file.GetImpl()->SetCreationDate(date);
              file.GetImpl()->SetAccessDate(date);
              file.SetModificationDate(date); }},
         {"FileSpec SetAttributes", true, Rule::Whole, {L"C\\tree\\hid.txt"},
-         [=](std::string&) { At(tree + L"\\hid.txt").SetAttributes(AttributeReadOnly); }},
+         [=](std::string&) { Spec(tree + L"\\hid.txt").SetAttributes(AttributeReadOnly); }},
         {"Channel write, SetEndOfFile", false, Rule::Prefix, {L"C\\out"}, [=](std::string&) {
-             const FileChannel channel = At(out).OpenChannel(ModeWrite | ModeCreate | ModeTruncate);
+             const FileChannel channel =
+                 Spec(out).OpenChannel(ModeWrite | ModeCreate | ModeTruncate);
              const std::string bytes(50000, 'w');
              channel.Write(bytes.data(), bytes.size());
              channel.Write(bytes.data(), bytes.size());
              channel.SetEndOfFile(150000);
              channel.Close(); }},
         {"GetFolderSize", false, Rule::Whole, {},
-         [=](std::string& size) { size = std::to_string(GetFolderSize(At(src), true)); }},
+         [=](std::string& size) { size = std::to_string(GetFolderSize(Spec(src), true)); }},
         {"FindFiles", false, Rule::Whole, {}, [=](std::string& names) {
-             for (const FileSpec& file : FindFiles(At(src), FilePath("*"), true)) {
-                 names += TextConvert::Chars(file.GetPath().GetBytes()) + "|";
+             for (const FileSpec& file : FindFiles(Spec(src), FilePath("*"), true)) {
+                 names += Narrow(file.GetPath()) + "|";
              } }},
+        // Across drives: the last rows, left out without Q:.
         {"Move, file across drives", true, Rule::Moved, {L"C\\tree\\hid.txt", L"Q\\moved"},
-         [=](std::string&) { Move(At(q), At(tree + L"\\hid.txt"), none); }},
+         [=](std::string&) { Move(Spec(q), Spec(tree + L"\\hid.txt"), none); }},
         {"Move, tree across drives", true, Rule::Moved, {L"C\\tree", L"Q\\moved"},
-         [=](std::string&) { Move(At(q), At(tree), none); }},
+         [=](std::string&) { Move(Spec(q), Spec(tree), none); }},
     };
     // clang-format on
-    if (!remote) {
-        rows.resize(rows.size() - 2);
-    }
-    return rows;
 }
 
-void FaultInjection::Try(const Row& row) {
-    // Each row stops at its first failing run, so that one fault does not bury the others.
-    const auto failures = [] {
-        return ::testing::UnitTest::GetInstance()
-            ->current_test_info()
-            ->result()
-            ->total_part_count();
-    };
-    const int clean = failures();
-
-    // The run without faults: its call count, result and end state.
+TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
+    const std::vector<Row> rows = Rows();
+    if (!remote && GetParam() >= int(rows.size()) - 2) {
+        GTEST_SKIP() << "no tmpfs drive Q: for the cross-drive rows";
+    }
+    const Row& row = rows[GetParam()];
+    SCOPED_TRACE(row.name);
+    // The run without faults: its call count, result and end state. CI leaves out the path
+    // computations (GetFullPathNameW), which touch no file: each sits next to the file call of
+    // the same item. The long run fails them too.
     Reset(row);
     const State start = Snapshot(row);
-    // CI leaves out the path computations (GetFullPathNameW), which touch no file: each sits
-    // next to the file call of the same item. The long run fails them too.
-    const std::uint64_t perPoint = std::min<std::uint64_t>(
-        Robustness::EnvNumber("TALVEN_ROBUSTNESS_CASES", 1), std::size(Errors));
-    const std::uint32_t set = perPoint > 1
-                                  ? Faults::AllCalls
-                                  : Faults::AllCalls & ~Faults::Bit(Faults::Call::GetFullPathNameW);
-    Faults::Plan count;
-    count.calls = set;
-    count.refused = row.refused;
-    Faults::SetPlan(&count);
-    std::string expected;
-    try {
-        row.run(expected);
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "fails without faults: " << e.what();
-    }
-    Faults::SetPlan(nullptr);
+    const std::uint64_t perPoint =
+        std::min<std::uint64_t>(EnvNumber("TALVEN_ROBUSTNESS_CASES", 1), std::size(Errors));
+    Faults::Plan plan;
+    plan.calls =
+        Faults::AllCalls & (perPoint > 1 ? ~0u : ~Faults::Bit(Faults::Call::GetFullPathNameW));
+    plan.refused = row.refused;
+    const Outcome clean = RunRow(row, &plan);
+    ASSERT_EQ(clean.raised, "") << "fails without faults";
     const State final = Snapshot(row);
-    const std::uint32_t calls = count.seen;
+    const std::uint32_t calls = plan.seen;
+    std::printf("%-32s %4u calls\n", row.name, calls);
 
-    for (std::uint32_t k = 1; k <= calls && failures() == clean; ++k) {
-        for (std::uint64_t e = 0; e < perPoint && failures() == clean; ++e) {
+    for (std::uint32_t k = 1; k <= calls && !HasFailure(); ++k) {
+        for (std::uint64_t e = 0; e < perPoint && !HasFailure(); ++e) {
             const DWORD error = Errors[(k + e) % std::size(Errors)];
             Reset(row);
-            const HandleLeakCheck handles;
-            Faults::Plan plan;
-            plan.calls = set;
+            const HandleLeakCheck handles; // the run without faults opened what stays for good
             plan.failAt = k;
             plan.error = error;
-            plan.refused = row.refused;
-            Faults::SetPlan(&plan);
-            std::string result, raised;
-            std::int32_t code = 0;
-            std::uint32_t number = 0;
-            try {
-                row.run(result);
-            } catch (const FileException& x) {
-                const auto* cause = dynamic_cast<const SystemException::Win32*>(x.cause());
-                raised = x.what();
-                code = x.code();
-                number = cause ? cause->number() : 0;
-            } catch (const std::exception& x) {
-                raised = std::string("not a FileException: ") + x.what();
-            }
-            Faults::SetPlan(nullptr);
+            plan.seen = 0;
+            const Outcome failed = RunRow(row, &plan);
             const State now = Snapshot(row);
-            SCOPED_TRACE(std::string(row.name) + ": call " + std::to_string(k) + " of " +
-                         std::to_string(calls) + " (" + Faults::Name(plan.failed) +
-                         ") fails with " + std::to_string(error));
-            ++points;
-            ++tally[raised.empty() ? 0 : error];
+            SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls) + " (" +
+                         Faults::Name(plan.failed) + ") fails with " + std::to_string(error));
             // Told that an item is not there, an operation may act on that.
             const bool absent =
                 error == ERROR_PATH_NOT_FOUND && plan.failed == Faults::Call::GetFileAttributesExW;
             const TalvenText* kind = FileExceptionKind(error);
-            if (!raised.empty() && !absent) {
-                EXPECT_EQ(code, kind ? kind->id() : SystemException::Win32::Win32Error.id())
-                    << raised;
-                EXPECT_EQ(number, error) << raised;
-            } else if (raised.empty()) {
-                EXPECT_EQ(result, expected) << "success with another result";
+            if (!failed.raised.empty() && !absent) {
+                EXPECT_EQ(failed.code, kind ? kind->id() : SystemException::Win32::Win32Error.id())
+                    << failed.raised;
+                EXPECT_EQ(failed.number, error) << failed.raised;
+            } else if (failed.raised.empty()) {
+                EXPECT_EQ(failed.result, clean.result) << "success with another result";
                 EXPECT_TRUE(now == final || absent) << "success with another end";
             }
-            EXPECT_EQ(Under(now, row.changes, true), Under(start, row.changes, true))
-                << "changed outside";
-            const State part = Under(now, row.changes), before = Under(start, row.changes),
-                        after = Under(final, row.changes);
-            bool both = false;
-            switch (row.rule) {
-            case Rule::Whole:
-                EXPECT_TRUE(part == before || part == after) << "neither as before nor whole";
-                break;
-            case Rule::Moved: {
-                const State source = Under(now, {row.changes[0]}),
-                            target = Under(now, {row.changes[1]});
-                both = !source.empty() && !target.empty();
-                EXPECT_TRUE((target.empty() && source == Under(start, {row.changes[0]})) ||
-                            (target == Under(final, {row.changes[1]}) && Contains(start, source)))
-                    << "data lost or partly moved";
-                break;
-            }
-            case Rule::Prefix: {
-                // The bytes, after the ":", of a file that is absent or a prefix of the whole.
-                const std::string whole = after.begin()->second,
-                                  got = part.empty() ? ":" : part.begin()->second;
-                EXPECT_TRUE(part.size() <= 1 &&
-                            whole.find(got.substr(got.find(':'))) == whole.find(':'))
-                    << "not a prefix";
-                break;
-            }
-            case Rule::Remains:
-                EXPECT_TRUE(Contains(start, part)) << "what remains changed";
-                break;
-            }
+            const bool both = CheckRule(row, start, final, now);
             handles.Expect("the failed operation");
             // Run again without faults: nothing the failure left stands in the way. A move whose
             // data is now in both places cannot run again onto its own copy.
-            if (!raised.empty() && !both && failures() == clean) {
-                try {
-                    row.run(result = "");
-                    EXPECT_EQ(result, expected);
-                } catch (const std::exception& x) {
-                    ADD_FAILURE() << "the run again raised " << x.what();
-                }
+            if (!failed.raised.empty() && !both && !HasFailure()) {
+                const Outcome again = RunRow(row, nullptr);
+                EXPECT_EQ(again.raised, "") << "the run again raised";
+                EXPECT_EQ(again.result, clean.result);
                 EXPECT_EQ(Snapshot(row), final) << "the run again ends elsewhere";
             }
         }
     }
-    std::printf("%-32s %4u calls\n", row.name, calls);
 }
 
-TEST_F(FaultInjection, EveryFailurePointOfEveryFileOperationLosesNothing) {
-    if (::GetFileAttributesW(Path(L"C\\src\\holder\\linked").c_str()) == INVALID_FILE_ATTRIBUTES) {
-        GTEST_SKIP() << "no linked folder: run tests/fixtures/fault-link.sh <wineprefix>";
-    }
-    for (const Row& row : Rows()) {
-        SCOPED_TRACE(row.name);
-        Try(row);
-    }
-    std::printf("FaultInjection: %u failure points; raised:", points);
-    for (const auto& entry : tally) {
-        std::printf(" %lu x%u", static_cast<unsigned long>(entry.first), entry.second);
-    }
-    std::printf(" (0: absorbed)\n");
-}
+INSTANTIATE_TEST_SUITE_P(Rows, FaultInjection, ::testing::Range(0, 19));
 
 } // namespace

@@ -10,8 +10,7 @@
 #include <cstring>
 #include <memory>
 
-using FileSystem::FileChannel_Win32;
-using namespace FileSystem; // the mode flags
+using namespace FileSystem;
 using namespace TalvenTest;
 
 namespace {
@@ -73,21 +72,18 @@ TEST_F(FileChannelTest, CreateMakesAMissingFileKeepsAnExistingOneAndTruncateEmpt
 }
 
 TEST_F(FileChannelTest, SharingRules) {
-    const OpenMode all = ModeRead | ModeWrite | ModeShareRead | ModeShareWrite;
+    const OpenMode r = ModeRead, w = ModeWrite, sr = ModeShareRead, sw = ModeShareWrite;
     const struct {
         OpenMode first, second;
         bool secondOpens;
     } cases[] = {
-        {ModeRead, ModeRead, true}, // a reader naming no sharing still lets readers in
-        {ModeRead, ModeWrite, false},
-        {ModeRead, all, false},
-        {ModeWrite, ModeRead, false}, // a writer naming no sharing is exclusive
-        {ModeWrite, ModeWrite | ModeShareRead | ModeShareWrite, false},
-        {ModeWrite | ModeShareRead, ModeRead | ModeShareWrite, true},
-        {ModeWrite | ModeShareRead, ModeRead, false}, // the default reader does not share writing
-        {ModeRead | ModeShareWrite, ModeWrite | ModeShareRead, true},
-        {ModeRead | ModeShareWrite, ModeRead, false},
-        {all, all, true},
+        // A reader naming no sharing still lets readers in; a writer naming none is exclusive;
+        // the default reader does not share writing.
+        // clang-format off
+        {r, r, true}, {r, w, false}, {r, r | w | sr | sw, false}, {w, r, false},
+        {w, w | sr | sw, false}, {w | sr, r | sw, true}, {w | sr, r, false},
+        {r | sw, w | sr, true}, {r | sw, r, false}, {r | w | sr | sw, r | w | sr | sw, true},
+        // clang-format on
     };
     dir.WriteFile(L"shared.txt", "x");
     for (const auto& c : cases) {

@@ -51,14 +51,14 @@ static_assert(std::is_same<FileSpec_Win32::Iterator, FolderIterator_Win32>::valu
               "the Windows listing is reachable as FileSpec_Win32::Iterator");
 
 TEST(FolderIteratorPattern, RootsGetNoSecondSeparator) {
+    // clang-format off
     const std::pair<const wchar_t*, const wchar_t*> table[] = {
-        {L"\\\\?\\C:\\", L"\\\\?\\C:\\*.*"},
-        {L"\\\\?\\C:\\dir", L"\\\\?\\C:\\dir\\*.*"},
+        {L"\\\\?\\C:\\", L"\\\\?\\C:\\*.*"}, {L"\\\\?\\C:\\dir", L"\\\\?\\C:\\dir\\*.*"},
         {L"\\\\?\\UNC\\srv\\share\\", L"\\\\?\\UNC\\srv\\share\\*.*"},
         {L"\\\\?\\UNC\\srv\\share\\dir", L"\\\\?\\UNC\\srv\\share\\dir\\*.*"},
-        {L"C:\\", L"C:\\*.*"}, // the Windows 9x family: no prefix
-        {L"C:\\dir", L"C:\\dir\\*.*"},
+        {L"C:\\", L"C:\\*.*"}, {L"C:\\dir", L"C:\\dir\\*.*"}, // the Windows 9x family: no prefix
     };
+    // clang-format on
     for (const auto& row : table) {
         EXPECT_EQ(Narrow(FolderIterator_Win32::PatternFor(row.first)), Narrow(row.second));
     }
@@ -94,6 +94,7 @@ TEST_F(FolderIteratorTest, ListsEachEntryOnceAsAFullSpecificationWithItsKind) {
     EXPECT_EQ(
         ListAll(dir.Path()),
         (Entries{{"B.TXT", 0}, {"a.txt", 0}, {"d1", EntryFolder}, {"d2", EntryFolder}, {"ro", 0}}));
+    EXPECT_FALSE(ListAll(L"C:\\").empty()); // a root: no second separator in the paths
 }
 
 TEST_F(FolderIteratorTest, FailuresToStartRaiseAtOnceWithTheFoldersPath) {
@@ -111,10 +112,6 @@ TEST_F(FolderIteratorTest, FailuresToStartRaiseAtOnceWithTheFoldersPath) {
         EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(dir.Child(name)));
         EXPECT_NE(e.cause(), nullptr);
     }
-}
-
-TEST_F(FolderIteratorTest, ListsTheRootOfADrive) {
-    EXPECT_FALSE(ListAll(L"C:\\").empty());
 }
 
 TEST_F(FolderIteratorTest, EntriesThatCannotBeNamedRaiseOnceAndTheListingGoesOn) {
