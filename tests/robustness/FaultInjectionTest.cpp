@@ -164,6 +164,8 @@ bool CheckRule(const Row& row, const State& start, const State& final, const Sta
     return false;
 }
 
+constexpr int RowCount = 19; // the rows of FaultInjection::Rows
+
 // One row of Rows per test, so that a row stops at its first failing run and the others go on.
 class FaultInjection : public FileSystemTest, public ::testing::WithParamInterface<int> {
 protected:
@@ -171,11 +173,8 @@ protected:
         FileSystemTest::SetUpTestSuite();
         // What a failure's report keeps for good on first use is taken before any handle count.
         for (DWORD error : Errors) {
-            try {
-                RaiseWin32Error(error, std::wstring(L"C:\\x"));
-            } catch (const std::exception& e) {
-                EXPECT_NE(e.what(), nullptr);
-            }
+            const auto raise = [&] { RaiseWin32Error(error, std::wstring(L"C:\\x")); };
+            EXPECT_NE(CatchFileException(raise).what(), nullptr);
         }
     }
     void SetUp() override {
@@ -329,6 +328,7 @@ std::vector<Row> FaultInjection::Rows() {
 
 TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
     const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), std::size_t(RowCount));
     if (!remote && GetParam() >= int(rows.size()) - 2) {
         GTEST_SKIP() << "no tmpfs drive Q: for the cross-drive rows";
     }
@@ -359,6 +359,7 @@ TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
             plan.failAt = k;
             plan.error = error;
             plan.seen = 0;
+            plan.failed = Faults::Call::Count;
             const Outcome failed = RunRow(row, &plan);
             const State now = Snapshot(row);
             SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls) + " (" +
@@ -389,6 +390,6 @@ TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, FaultInjection, ::testing::Range(0, 19));
+INSTANTIATE_TEST_SUITE_P(Rows, FaultInjection, ::testing::Range(0, RowCount));
 
 } // namespace
