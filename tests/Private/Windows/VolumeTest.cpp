@@ -30,14 +30,14 @@ TEST_F(VolumeTest, RecordComparesByRootLabelAndSerialOnly) {
     EXPECT_EQ(base, VolumeInfo(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32"));
     EXPECT_FALSE(base < VolumeInfo(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32"));
     // Each row is strictly less than the next: root first, then label, then serial (unsigned).
+    // clang-format off
     const VolumeInfo ordered[] = {
-        VolumeInfo(0, 0, 0xFFFFFFFF, L"Z", L"C:\\", L""),
-        VolumeInfo(0, 0, 0x00000000, L"a", L"D:\\", L""),
-        VolumeInfo(0, 0, 0x00000001, L"a", L"D:\\", L""),
-        VolumeInfo(0, 0, 0x80000000, L"a", L"D:\\", L""),
-        VolumeInfo(0, 0, 0x00000000, L"b", L"D:\\", L""),
-        VolumeInfo(0, 0, 0x00000000, L"", L"d:\\", L""), // code units: lower case after upper
+        VolumeInfo(0, 0, 0xFFFFFFFF, L"Z", L"C:\\", L""), VolumeInfo(0, 0, 0, L"a", L"D:\\", L""),
+        VolumeInfo(0, 0, 1, L"a", L"D:\\", L""), VolumeInfo(0, 0, 0x80000000, L"a", L"D:\\", L""),
+        VolumeInfo(0, 0, 0, L"b", L"D:\\", L""),
+        VolumeInfo(0, 0, 0, L"", L"d:\\", L""), // code units: lower case after upper
     };
+    // clang-format on
     for (std::size_t i = 0; i < std::size(ordered); ++i) {
         for (std::size_t j = 0; j < std::size(ordered); ++j) {
             SCOPED_TRACE(testing::Message() << i << " against " << j);
@@ -128,7 +128,7 @@ protected:
     std::unique_ptr<MediumGuard> medium;
 };
 
-TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeAndASwappedMediumIsAnother) {
+TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeASwappedMediumIsAnotherAndUnmountReleasesIt) {
     const DWORD serial = medium->Original();
     const Spec before = Make(L"T:\\a");
     const VolumePtr first = before->GetVolume();
@@ -162,22 +162,19 @@ TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeAndASwappedMediumIsAnother)
     EXPECT_FALSE(second->IsMounted());
     EXPECT_EQ(Make(L"T:\\b")->GetVolume().Get(), first.Get());
     EXPECT_NO_THROW(before->MakeChild(FilePath("x")));
-}
 
-TEST_F(OpticalDriveTest, UnmountLocksAndDismountsTheDevice) {
-    const VolumePtr volume = Make(L"T:\\")->GetVolume();
+    // Unmount locks and dismounts the device, and closes it again, which releases the lock.
     if (UnderWine()) {
         // Wine opens "\\.\T:" and locks it, but does not support FSCTL_DISMOUNT_VOLUME (50).
-        const FileException e = CatchFileException([&] { volume->Unmount(); });
+        const FileException e = CatchFileException([&] { first->Unmount(); });
         EXPECT_EQ(TextConvert::Chars(e.path()), "T:\\");
         const auto* cause = dynamic_cast<SystemException::Win32*>(e.cause());
         ASSERT_NE(cause, nullptr);
         EXPECT_EQ(cause->number(), static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
     } else {
-        EXPECT_NO_THROW(volume->Unmount());
+        EXPECT_NO_THROW(first->Unmount());
     }
-    // The device was closed again, which released the lock: the drive is usable.
-    EXPECT_TRUE(volume->IsMounted());
+    EXPECT_TRUE(first->IsMounted());
     EXPECT_TRUE(Make(L"T:\\.windows-label")->IsPresent());
 }
 
