@@ -24,11 +24,11 @@ Spec Make(const std::wstring& path) {
     return Spec(ClassFactory_IF::NewFileSpec(FilePath(path)));
 }
 
-TEST_F(VolumeTest, RecordComparesByRootLabelAndSerialOnly) {
-    const VolumeInfo base(1, 255, 0x10, L"LABEL", L"C:\\", L"NTFS");
+TEST(VolumeRecord, ComparesByRootLabelAndSerialOnly) {
     // Flags, component length and file-system name take no part.
-    EXPECT_EQ(base, VolumeInfo(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32"));
-    EXPECT_FALSE(base < VolumeInfo(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32"));
+    const VolumeInfo base(1, 255, 0x10, L"LABEL", L"C:\\", L"NTFS"),
+        same(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32");
+    EXPECT_TRUE(base == same && !(base < same) && !(same < base));
     // Each row is strictly less than the next: root first, then label, then serial (unsigned).
     // clang-format off
     const VolumeInfo ordered[] = {
@@ -48,18 +48,16 @@ TEST_F(VolumeTest, RecordComparesByRootLabelAndSerialOnly) {
     }
 }
 
-TEST_F(VolumeTest, RecordMaxFileSizeFollowsTheFileSystemNameExactly) {
+TEST(VolumeRecord, MaxFileSizeFollowsTheFileSystemNameExactly) {
     const std::pair<const wchar_t*, std::uint64_t> cases[] = {
         {L"FAT16", 4294967295ull}, {L"FAT32", 4294967295ull},
         {L"NTFS", NtfsLimit},      {L"FAT", NoLimit},
         {L"exFAT", NoLimit},       {L"ntfs", NoLimit},
-        {L"CDFS", NoLimit},        {L"", NoLimit},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.first));
-        EXPECT_EQ(Volume_Win32::MaxFileSizeFor(c.first), c.second);
-        EXPECT_EQ(Volume_Win32(VolumeInfo(0, 255, 1, L"", L"C:\\", c.first)).GetMaxFileSize(),
-                  c.second);
+        {L"CDFS", NoLimit},        {L"", NoLimit}};
+    for (const auto& [name, limit] : cases) {
+        SCOPED_TRACE(Narrow(name));
+        EXPECT_EQ(Volume_Win32::MaxFileSizeFor(name), limit);
+        EXPECT_EQ(Volume_Win32(VolumeInfo(0, 255, 1, L"", L"C:\\", name)).GetMaxFileSize(), limit);
     }
 }
 
@@ -79,8 +77,7 @@ TEST_F(VolumeTest, TheTableKeepsOneObjectPerRecordUntilCleared) {
     const VolumePtr old = before->GetVolume();
     ClearVolumeTable();
     const Spec after = Make(L"C:\\x");
-    EXPECT_NE(after->GetVolume().Get(), old.Get());
-    EXPECT_FALSE(before->IsEqualTo(after));
+    EXPECT_TRUE(after->GetVolume().Get() != old.Get() && !before->IsEqualTo(after));
     EXPECT_EQ(old->GetName(), after->GetVolume()->GetName()); // the old object lives on
     // The old object is no longer in the table: specs made on it are refused.
     EXPECT_EQ(ErrorCode([&] { before->MakeChild(FilePath("y")); }), InternalError);
@@ -96,25 +93,20 @@ TEST_F(VolumeTest, AFixedDiskIsSharedAndAnswersAndSharesAreNeverUnmounted) {
     EXPECT_TRUE(volume->IsMounted() && volume->IsValid());
     EXPECT_EQ(volume->GetMaxNameLength(), 255u);
     EXPECT_EQ(volume->GetMaxFileSize(), NtfsLimit);
-    EXPECT_GT(volume->GetFreeSpace(), 0u);
-    EXPECT_LE(volume->GetFreeSpace(), volume->GetCapacity());
+    EXPECT_TRUE(volume->GetFreeSpace() > 0 && volume->GetFreeSpace() <= volume->GetCapacity());
     const Spec root = volume->GetAsFolder(volume);
-    EXPECT_TRUE(root->IsRoot());
+    EXPECT_TRUE(root->IsRoot() && root->GetVolume().Get() == volume.Get());
     EXPECT_EQ(Narrow(root->GetPath()), "C:\\");
-    EXPECT_EQ(root->GetVolume().Get(), volume.Get());
 
     // A share that cannot be reached answers zero; it is not removable, so not asked if mounted.
     Volume_Win32 gone(VolumeInfo(0, 255, 1, L"", L"\\\\talven-no-such-server\\share\\", L""));
     EXPECT_EQ(gone.GetCapacity() + gone.GetFreeSpace(), 0u);
-    EXPECT_FALSE(gone.IsRemovable());
-    EXPECT_TRUE(gone.IsMounted());
+    EXPECT_TRUE(!gone.IsRemovable() && gone.IsMounted());
     for (Volume_IF* refused : {volume.Get(), static_cast<Volume_IF*>(&gone)}) {
         EXPECT_EQ(ErrorCode([&] { refused->Unmount(); }), InternalError); // not a FileException
     }
     EXPECT_TRUE(volume->IsMounted());
 }
-
-// --- The optical drive T: ---------------------------------------------------------------
 
 class OpticalDriveTest : public FileSystemTest {
 protected:
@@ -133,8 +125,7 @@ TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeASwappedMediumIsAnotherAndU
     const Spec before = Make(L"T:\\a");
     const VolumePtr first = before->GetVolume();
     EXPECT_EQ(Make(L"t:/b/c")->GetVolume().Get(), first.Get());
-    EXPECT_TRUE(first->IsRemovable() && first->IsMounted());
-    EXPECT_FALSE(first->IsRemote());
+    EXPECT_TRUE(first->IsRemovable() && first->IsMounted() && !first->IsRemote());
     EXPECT_EQ(first->GetName(), L"TALVENCD");
     EXPECT_EQ(first->GetSerialNumber(), serial);
     EXPECT_EQ(first->GetFileSystemName(), L"CDFS"); // what Wine reports for a cdrom drive
@@ -149,8 +140,7 @@ TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeASwappedMediumIsAnotherAndU
     EXPECT_FALSE(first->IsMounted() || first->IsValid());
     const Spec after = Make(L"T:\\a");
     const VolumePtr second = after->GetVolume();
-    EXPECT_NE(second.Get(), first.Get());
-    EXPECT_TRUE(second->IsMounted());
+    EXPECT_TRUE(second.Get() != first.Get() && second->IsMounted());
     EXPECT_FALSE(before->IsEqualTo(after)); // same path, other medium
     // Specs cannot be made on a medium that is no longer in the drive.
     EXPECT_EQ(ErrorCode([&] { before->MakeChild(FilePath("x")); }), InternalError);
@@ -158,8 +148,7 @@ TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeASwappedMediumIsAnotherAndU
 
     // The first medium back: its volume object is found again.
     ASSERT_TRUE(SwapMediumOfT(serial));
-    EXPECT_TRUE(first->IsMounted());
-    EXPECT_FALSE(second->IsMounted());
+    EXPECT_TRUE(first->IsMounted() && !second->IsMounted());
     EXPECT_EQ(Make(L"T:\\b")->GetVolume().Get(), first.Get());
     EXPECT_NO_THROW(before->MakeChild(FilePath("x")));
 
@@ -169,13 +158,11 @@ TEST_F(OpticalDriveTest, SpecsShareOneRemovableVolumeASwappedMediumIsAnotherAndU
         const FileException e = CatchFileException([&] { first->Unmount(); });
         EXPECT_EQ(TextConvert::Chars(e.path()), "T:\\");
         const auto* cause = dynamic_cast<SystemException::Win32*>(e.cause());
-        ASSERT_NE(cause, nullptr);
-        EXPECT_EQ(cause->number(), static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
+        EXPECT_EQ(cause ? cause->number() : 0, std::uint32_t(ERROR_NOT_SUPPORTED));
     } else {
         EXPECT_NO_THROW(first->Unmount());
     }
-    EXPECT_TRUE(first->IsMounted());
-    EXPECT_TRUE(Make(L"T:\\.windows-label")->IsPresent());
+    EXPECT_TRUE(first->IsMounted() && Make(L"T:\\.windows-label")->IsPresent());
 }
 
 } // namespace
