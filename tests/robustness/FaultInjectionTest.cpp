@@ -84,29 +84,27 @@ FileSpec S(const std::wstring& path) {
     return FileSpec(FilePath(path));
 }
 
-// How the entries an operation may change (Row::changes) must look after a failure.
-enum Rule {
-    Whole,   // as at the start, or as after the clean run
-    Moved,   // changes = {source, target}: target absent and source whole, or target whole and
-             // source whole or partly removed
-    Prefix,  // a file absent or holding a prefix of its bytes after the clean run
-    Remains, // what is left is unchanged
-};
+// How the entries an operation may change (Row::changes) must look after a failure: as at the
+// start or after the clean run; for a move {source, target}, target absent and source whole, or
+// target whole and source whole or partly removed; a file absent or holding a prefix of its
+// bytes after the clean run; what remains unchanged.
+enum Rule { Whole, Moved, Prefix, Remains };
 
 struct Row {
     const char* name;
-    bool fresh; // starts from a new link-free tree at C\tree
     Rule rule;
     std::vector<std::wstring> changes;
     std::function<void()> run; // queries put their answer in FaultInjection::result
     std::uint32_t refused = 0; // calls that always fail, to take the fallback path
+    bool Fresh() const {       // starts from a new link-free tree at C\tree
+        return !changes.empty() && changes[0].compare(0, 6, L"C\\tree") == 0;
+    }
 };
 
-struct Outcome {
-    std::string result, raised; // raised: the exception's text, empty when none
-    std::int32_t code = 0;      // the FileException's code and its Win32 cause's number
-    std::uint32_t number = 0;
-};
+// How Run reports a FileException; Run's result starts with "ok " when nothing was raised.
+std::string Raised(std::int32_t code, std::uint32_t number) {
+    return "raised " + std::to_string(code) + " " + std::to_string(number) + ": ";
+}
 
 // Checks a failed run's end against the row's rule; true when a move's data is in both places.
 bool CheckRule(const Row& row, const State& start, const State& final, const State& now) {
@@ -167,7 +165,7 @@ protected:
 
     State Snapshot(const Row& row) const { // the source tree is left out where not read
         State state;
-        Walk(dir.Path(), L"C", state, row.fresh ? L"src" : L"");
+        Walk(dir.Path(), L"C", state, row.Fresh() ? L"src" : L"");
         Walk(Path(L"O"), L"O", state, L"");
         if (remote) {
             Walk(remote->Path(), L"Q", state, L"");
@@ -216,27 +214,23 @@ protected:
             RemoveTree(L"\\\\?\\" + remote->Path());
             ::CreateDirectoryW(remote->Path().c_str(), nullptr);
         }
-        if (row.fresh) {
+        if (row.Fresh()) {
             Build(Path(L"C\\tree"), false);
         }
     }
 
-    Outcome Run(const Row& row, Faults::Plan* plan) { // without plan: without faults
-        Outcome outcome;
-        result.clear();
+    std::string Run(const Row& row, Faults::Plan* plan) { // without plan: without faults
         Faults::SetPlan(plan);
+        std::string outcome;
         try {
-            row.run();
+            result.clear(), row.run(), outcome = "ok " + result;
         } catch (const FileException& x) {
             const auto* cause = dynamic_cast<const SystemException::Win32*>(x.cause());
-            outcome.raised = x.what();
-            outcome.code = x.code();
-            outcome.number = cause ? cause->number() : 0;
+            outcome = Raised(x.code(), cause ? cause->number() : 0) + x.what();
         } catch (const std::exception& x) {
-            outcome.raised = std::string("not a FileException: ") + x.what();
+            outcome = std::string("not a FileException: ") + x.what();
         }
         Faults::SetPlan(nullptr);
-        outcome.result = result;
         return outcome;
     }
 
@@ -247,44 +241,41 @@ protected:
 
 std::vector<Row> FaultInjection::Rows() {
     const std::wstring s = Path(L"C\\src"), t = Path(L"C\\tree"), o = Path(L"C\\out"),
-                       q = remote ? Path(L"Q\\moved") : L"", hid = t + L"\\hid.txt";
+                       q = remote ? Path(L"Q\\moved") : L"", th = t + L"\\hid.txt",
+                       sh = s + L"\\hid.txt", h = L"C\\tree\\hid.txt";
+    const std::vector<std::wstring> O = {L"C\\out"}, T = {L"C\\tree"}, H = {h};
     const DateTime date(TimeOfDay(12, 0, 0), Date(15, 6, 1999), ZoneOffset());
     const Tickler none;
-    const std::vector<std::wstring> c = {L"C\\out"}, ct = {L"C\\tree"}, ch = {L"C\\tree\\hid.txt"};
-    const std::wstring mh = L"C\\tree\\hid.txt";
+    const std::string w(50000, 'w');
+    const std::uint32_t noMove = Faults::Bit(Faults::Call::MoveFileW);
     // clang-format off
     return {
-        {"CopyFile, OS copy", false, Whole, c, [=] { CopyFile(S(o), S(s + LongFile), none); }},
-        {"CopyFile, channel copy", false, Whole, c, [=] { CopyFileByChannel(S(o), S(s + L"\\hid.txt"), none); }},
-        {"CopyFolder", false, Whole, c, [=] { CopyFolder(S(o), S(s), true, none); }},
-        {"Move, file", true, Moved, {mh, L"C\\out"}, [=] { Move(S(o), S(hid), none); }},
-        {"Move, tree", true, Moved, {L"C\\tree", L"C\\out"}, [=] { Move(S(o), S(t), none); }},
-        {"Move, file, copy and delete", true, Moved, {mh, L"C\\out"}, [=] { Move(S(o), S(hid), none); },
-         Faults::Bit(Faults::Call::MoveFileW)},
-        {"DeleteTree", true, Remains, ct, [=] { FolderSpec(S(t)).DeleteTree(); }},
-        {"DeleteContents", true, Remains, ct, [=] { FolderSpec(S(t)).DeleteContents(false); }},
-        {"CreateFolderTree", false, Whole, c, [=] { CreateFolderTree(S(o + L"\\x\\y\\z")); }},
-        {"FileSpec Create", false, Whole, c, [=] { FileSpec_Impl(S(o)).GetImpl()->Create(); }},
-        {"FileSpec Delete, read-only file", true, Whole, {L"C\\tree\\ro.txt"}, [=] { S(t + L"\\ro.txt").Delete(); }},
-        {"FileSpec Rename", true, Whole, {mh, L"C\\tree\\b.txt"}, [=] { S(hid).Rename(S(t + L"\\b.txt")); }},
-        {"FileSpec date setters", true, Whole, ch, [=] {
-             const FileSpec_Impl file(S(hid));
-             file.GetImpl()->SetCreationDate(date), file.GetImpl()->SetAccessDate(date);
-             file.SetModificationDate(date); }},
-        {"FileSpec SetAttributes", true, Whole, ch, [=] { S(hid).SetAttributes(AttributeReadOnly); }},
-        {"Channel write, SetEndOfFile", false, Prefix, c, [=] {
-             const FileChannel channel = S(o).OpenChannel(ModeWrite | ModeCreate | ModeTruncate);
-             const std::string bytes(50000, 'w');
-             channel.Write(bytes.data(), bytes.size()), channel.Write(bytes.data(), bytes.size());
-             channel.SetEndOfFile(150000), channel.Close(); }},
-        {"GetFolderSize", false, Whole, {}, [=] { result = std::to_string(GetFolderSize(S(s), true)); }},
-        {"FindFiles", false, Whole, {}, [=] {
-             for (const FileSpec& file : FindFiles(S(s), FilePath("*"), true)) {
-                 result += Narrow(file.GetPath()) + "|";
-             } }},
+        {"CopyFile, OS copy", Whole, O, [=] { CopyFile(S(o), S(s + LongFile), none); }},
+        {"CopyFile, channel copy", Whole, O, [=] { CopyFileByChannel(S(o), S(sh), none); }},
+        {"CopyFolder", Whole, O, [=] { CopyFolder(S(o), S(s), true, none); }},
+        {"Move, file", Moved, {h, L"C\\out"}, [=] { Move(S(o), S(th), none); }},
+        {"Move, tree", Moved, {L"C\\tree", L"C\\out"}, [=] { Move(S(o), S(t), none); }},
+        {"Move by copy", Moved, {h, L"C\\out"}, [=] { Move(S(o), S(th), none); }, noMove},
+        {"DeleteTree", Remains, T, [=] { FolderSpec(S(t)).DeleteTree(); }},
+        {"DeleteContents", Remains, T, [=] { FolderSpec(S(t)).DeleteContents(false); }},
+        {"CreateFolderTree", Whole, O, [=] { CreateFolderTree(S(o + L"\\x\\y\\z")); }},
+        {"FileSpec Create", Whole, O, [=] { FileSpec_Impl(S(o)).GetImpl()->Create(); }},
+        {"Delete, read-only", Whole, {L"C\\tree\\ro.txt"}, [=] { S(t + L"\\ro.txt").Delete(); }},
+        {"Rename", Whole, {h, L"C\\tree\\b.txt"}, [=] { S(th).Rename(S(t + L"\\b.txt")); }},
+        {"date setters", Whole, H, [=] { const FileSpec_Impl f(S(th)); auto* i = f.GetImpl();
+             i->SetCreationDate(date), i->SetAccessDate(date), f.SetModificationDate(date); }},
+        {"FileSpec SetAttributes", Whole, H, [=] { S(th).SetAttributes(AttributeReadOnly); }},
+        {"Channel write, SetEndOfFile", Prefix, O, [=] {
+             const FileChannel c = S(o).OpenChannel(ModeWrite | ModeCreate | ModeTruncate);
+             c.Write(w.data(), w.size()), c.Write(w.data(), w.size());
+             c.SetEndOfFile(150000), c.Close(); }},
+        {"GetFolderSize", Whole, {}, [=] { result = std::to_string(GetFolderSize(S(s), true)); }},
+        {"FindFiles", Whole, {}, [=] {
+             for (const FileSpec& f : FindFiles(S(s), FilePath("*"), true)) {
+                 result += Narrow(f.GetPath()) + "|"; } }},
         // Across drives: the last rows, left out without Q:.
-        {"Move, file across drives", true, Moved, {mh, L"Q\\moved"}, [=] { Move(S(q), S(hid), none); }},
-        {"Move, tree across drives", true, Moved, {L"C\\tree", L"Q\\moved"}, [=] { Move(S(q), S(t), none); }},
+        {"Move, file to Q:", Moved, {h, L"Q\\moved"}, [=] { Move(S(q), S(th), none); }},
+        {"Move, tree to Q:", Moved, {L"C\\tree", L"Q\\moved"}, [=] { Move(S(q), S(t), none); }},
     };
     // clang-format on
 }
@@ -307,8 +298,8 @@ TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
     plan.calls =
         Faults::AllCalls & (perPoint > 1 ? ~0u : ~Faults::Bit(Faults::Call::GetFullPathNameW));
     plan.refused = row.refused;
-    const Outcome clean = Run(row, &plan);
-    ASSERT_EQ(clean.raised, "") << "fails without faults";
+    const std::string clean = Run(row, &plan);
+    ASSERT_EQ(clean.substr(0, 3), "ok ") << clean;
     const State final = Snapshot(row);
     const std::uint32_t calls = plan.seen;
     for (std::uint32_t k = 1; k <= calls && !HasFailure(); ++k) {
@@ -317,29 +308,28 @@ TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
             Reset(row);
             const HandleLeakCheck handles; // the clean run opened what stays for good
             plan.failAt = k, plan.error = error, plan.seen = 0, plan.failed = Faults::Call::Count;
-            const Outcome failed = Run(row, &plan);
+            const std::string failed = Run(row, &plan);
             const State now = Snapshot(row);
             SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls) + " (" +
                          Faults::Name(plan.failed) + ") fails with " + std::to_string(error));
             // Told that an item is not there, an operation may act on that.
             const bool absent =
                 error == ERROR_PATH_NOT_FOUND && plan.failed == Faults::Call::GetFileAttributesExW;
+            const bool raised = failed.compare(0, 3, "ok ") != 0;
             const TalvenText* kind = FileExceptionKind(error);
-            if (!failed.raised.empty() && !absent) {
-                EXPECT_EQ(failed.code, kind ? kind->id() : SystemException::Win32::Win32Error.id())
-                    << failed.raised;
-                EXPECT_EQ(failed.number, error) << failed.raised;
-            } else if (failed.raised.empty()) {
-                EXPECT_EQ(failed.result, clean.result) << "success with another result";
+            const std::string expected =
+                Raised(kind ? kind->id() : SystemException::Win32::Win32Error.id(), error);
+            if (raised && !absent) {
+                EXPECT_EQ(failed.substr(0, expected.size()), expected) << failed;
+            } else if (!raised) {
+                EXPECT_EQ(failed, clean) << "success with another result";
                 EXPECT_TRUE(now == final || absent) << "success with another end";
             }
             const bool both = CheckRule(row, start, final, now);
             handles.Expect("the failed operation");
             // A move whose data is now in both places cannot run again onto its own copy.
-            if (!failed.raised.empty() && !both && !HasFailure()) {
-                const Outcome again = Run(row, nullptr);
-                EXPECT_EQ(again.raised, "") << "the run again raised";
-                EXPECT_EQ(again.result, clean.result);
+            if (raised && !both && !HasFailure()) {
+                EXPECT_EQ(Run(row, nullptr), clean) << "the run again";
                 EXPECT_EQ(Snapshot(row), final) << "the run again ends elsewhere";
             }
         }
