@@ -47,10 +47,9 @@ void Walk(const std::wstring& path, const std::wstring& key, State& state, const
             continue;
         }
         std::string& value = state[key + L"\\" + name];
-        value = std::string(a & FILE_ATTRIBUTE_REPARSE_POINT ? "l"
-                            : a & FILE_ATTRIBUTE_DIRECTORY   ? "d"
-                                                             : "f") +
-                (a & FILE_ATTRIBUTE_READONLY ? "r" : "") + (a & FILE_ATTRIBUTE_HIDDEN ? "h" : "");
+        value = a & FILE_ATTRIBUTE_REPARSE_POINT ? "l" : a & FILE_ATTRIBUTE_DIRECTORY ? "d" : "f";
+        value += std::string(a & FILE_ATTRIBUTE_READONLY ? "r" : "") +
+                 (a & FILE_ATTRIBUTE_HIDDEN ? "h" : "");
         const ULONGLONG time = (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                data.ftLastWriteTime.dwLowDateTime;
         if (value[0] == 'd') {
@@ -203,16 +202,12 @@ protected:
 
     // Everything but the persistent source goes; a fresh tree is built when the row needs one.
     void Reset(const Row& row) {
-        for (const wchar_t* key : {L"C\\tree", L"C\\out"}) {
-            const std::wstring path = L"\\\\?\\" + Path(key);
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!::DeleteFileW(path.c_str())) {
-                RemoveTree(path);
+        for (const wchar_t* key : {L"C\\tree", L"C\\out", L"Q\\moved"}) {
+            if (key[0] == L'C' || remote) {
+                const std::wstring path = L"\\\\?\\" + Path(key);
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str()), RemoveTree(path);
             }
-        }
-        if (remote) {
-            RemoveTree(L"\\\\?\\" + remote->Path());
-            ::CreateDirectoryW(remote->Path().c_str(), nullptr);
         }
         if (row.Fresh()) {
             Build(Path(L"C\\tree"), false);

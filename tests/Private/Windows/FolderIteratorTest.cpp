@@ -88,16 +88,14 @@ TEST_F(FolderIteratorTest, ListsEachEntryOnceWithItsKindAndEndsForGood) {
 
 TEST_F(FolderIteratorTest, FailuresToStartRaiseAtOnceWithTheFoldersPath) {
     dir.WriteFile(L"file", "x");
-    // The OS reports a missing folder in a search pattern as either kind.
-    std::set<std::int32_t> missing = {FileException::FileNotFound.id(),
-                                      FileException::FilePathNotFound.id()};
     for (const wchar_t* name : {L"missing", L"missing\\below", L"file"}) {
         SCOPED_TRACE(Narrow(name));
-        if (name == std::wstring(L"file")) {
-            missing.insert(FileException::InvalidFilePath.id());
-        }
         const FileException e = CatchFileException([&] { FolderSpec(At(name)).NewIterator(); });
-        EXPECT_EQ(missing.count(e.code()), 1u) << e.code();
+        // The OS reports a missing folder in a search pattern as either kind, a file as a third.
+        EXPECT_TRUE(e.code() == FileException::FileNotFound.id() ||
+                    e.code() == FileException::FilePathNotFound.id() ||
+                    (name[0] == L'f' && e.code() == FileException::InvalidFilePath.id()))
+            << e.code();
         EXPECT_EQ(TextConvert::Chars(e.path()), Narrow(dir.Child(name)));
         EXPECT_NE(e.cause(), nullptr);
     }
@@ -109,9 +107,8 @@ TEST_F(FolderIteratorTest, EntriesThatCannotBeNamedRaiseOnceAndTheListingGoesOn)
     At(L"odd").CreateFolder();
     for (const wchar_t* name : {L"first", L"second", L"bad", L"bad ", L"dot."}) {
         const std::wstring path = L"\\\\?\\" + dir.Child(L"odd\\") + name;
-        Win32Res::FileHandle(
-            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))
-            .Reset();
+        const Win32Res::FileHandle made(
+            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         WIN32_FIND_DATAW data = {};
         if (!Win32Res::FindHandle(::FindFirstFileW(path.c_str(), &data)) ||
             std::wstring(data.cFileName) != name) {
