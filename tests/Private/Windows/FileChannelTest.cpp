@@ -30,7 +30,7 @@ protected:
     }
 };
 
-TEST_F(FileChannelTest, InvalidModesRaiseTheInternalErrorAndCreateNothing) {
+TEST_F(FileChannelTest, OpenRefusesInvalidModesCreatesMissingFilesAndTruncates) {
     for (OpenMode mode :
          {OpenMode(0), OpenMode(ModeCreate), ModeCreate | ModeShareRead | ModeShareWrite,
           ModeRead | ModeTruncate, ModeRead | ModeCreate | ModeTruncate}) {
@@ -41,13 +41,11 @@ TEST_F(FileChannelTest, InvalidModesRaiseTheInternalErrorAndCreateNothing) {
         } catch (const TalvenException& e) {
             EXPECT_TRUE(e.code() == TalvenException::InternalSoftwareError.id() &&
                         !dynamic_cast<const FileException*>(&e));
-            EXPECT_NE(TextConvert::Chars(e.message()).find("FileChannel_Win32"), std::string::npos);
+            EXPECT_NE(TextConvert::Chars(e.message()).find("FileSystem_FileChannel_Win32"),
+                      std::string::npos);
         }
         EXPECT_FALSE(Exists(dir.Child(L"never.txt")));
     }
-}
-
-TEST_F(FileChannelTest, CreateMakesAMissingFileKeepsAnExistingOneAndTruncateEmptiesIt) {
     const FileException missing = CatchFileException([&] { At(L"new.txt").OpenChannel(ModeRead); });
     EXPECT_EQ(missing.code(), F::FileNotFound.id());
     EXPECT_EQ(missing.path(), At(L"new.txt").GetPath().GetBytes());
