@@ -313,7 +313,7 @@ TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
             const bool raised = failed.compare(0, 3, "ok ") != 0;
             const TalvenText* kind = FileExceptionKind(error);
             const std::string expected =
-                Raised(kind ? kind->id() : SystemException::Win32::Win32Error.id(), error + 1);
+                Raised(kind ? kind->id() : SystemException::Win32::Win32Error.id(), error);
             if (raised && !absent) {
                 EXPECT_EQ(failed.substr(0, expected.size()), expected) << failed;
             } else if (!raised) {
