@@ -2,8 +2,8 @@
 // folder levels deep (3 folders per level, files spread over all 364 folders). GetFolderSize,
 // CopyFolder and DeleteTree keep nothing per file, so their peak should stay flat whatever the
 // count; FindFiles returns one spec per file, so its growth per file is printed.
-// Usage: scale_bench [files]   (10,000 by default; tests/robustness/ScaleTest.cpp checks the
-// results at scale)
+// Usage: scale_bench [files]   (10,000 by default; the Scale tests in
+// tests/robustness/StressTest.cpp check the results at scale)
 #include "Private/FilePath.h"
 #include "Private/FileSpec.h"
 #include "Private/FileSystem_Utilities.h"
