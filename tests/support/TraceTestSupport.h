@@ -27,15 +27,14 @@ public:
         instance_ = nullptr;
         ::RemoveVectoredExceptionHandler(handler_);
     }
-
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.clear();
     }
     // A line is three calls of one thread (prefix, line, CR LF); anything else fails the test.
-    std::vector<std::string> Lines() {
+    TraceTestSupport::Lines Lines() {
         std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::string> lines;
+        TraceTestSupport::Lines lines;
         for (std::size_t i = 0; i < calls_.size(); i += 3) {
             if (i + 2 >= calls_.size() || calls_[i + 2].second != "\r\n" ||
                 calls_[i].first != calls_[i + 1].first || calls_[i].first != calls_[i + 2].first) {
@@ -157,12 +156,6 @@ protected:
     static long Run(const wchar_t* program, const std::wstring& arguments) {
         ChildProcess child;
         return child.Start(program, arguments) ? child.Wait(60000) : -2;
-    }
-    // Without the debugger, whose exception per call costs more than the line.
-    static long RunSample(const std::string& name, int lines) {
-        return Run(L"trace_sample.exe", L"--no-debugger --lines " + std::to_wstring(lines) +
-                                            L" --component " +
-                                            std::wstring(name.begin(), name.end()));
     }
 
     TalvenTest::TestFolder folder_;

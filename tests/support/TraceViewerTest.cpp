@@ -14,6 +14,7 @@ namespace {
 using namespace TraceTestSupport;
 using ::testing::ElementsAre;
 using ::testing::MatchesRegex;
+using ::testing::SizeIs;
 
 class Trace : public ViewerProcessTest {
 protected:
@@ -33,7 +34,7 @@ protected:
 };
 
 // Silent outside init; init resets. Flag bit 1 writes every level; without bit 0, nothing.
-TEST_F(Trace, SilentOutsideInitLevelsAndFlags) {
+TEST_F(Trace, LevelsFlagsScopesExceptionsAndLongLines) {
     UTrace::setLevel(3);
     UTrace::setFlags(7);
     UTrace::setComponent("Network");
@@ -76,10 +77,45 @@ TEST_F(Trace, SilentOutsideInitLevelsAndFlags) {
     UTrace::setFlags(UTrace::FlagDebugger);
     UTrace::setLevel(1);
     UTrace::trace2("%s", reinterpret_cast<const char*>(std::uintptr_t{0x10}));
-}
-
-// Scope lines ignore the level and indent by depth; the silent marker is compared by pointer.
-TEST_F(Trace, ScopesAndTheSilentMarker) {
+    // Exceptions in the ANSI code page; components cut to 63 characters, lines to 1023 in all.
+    Restart();
+    FileException notFound(FileException::FileNotFound, TextConvert::Bytes("C:\\a.txt"));
+    UTrace::traceException(notFound, "Copy");
+    notFound.setNote("second try");
+    UTrace::traceExceptionComponent("Files", notFound, "");
+    UTrace::traceException(notFound, std::string(1100, 'p').c_str());
+    UTrace::traceException(TalvenException(TalvenText("%s caf\xC3\xA9"))); // %s is text
+    char ansi[16] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, L"%s caf\u00E9", -1, ansi, sizeof ansi, nullptr, nullptr);
+    UTrace::setFlags(1); // level 1 is above level 0: no line
+    UTrace::traceException(notFound, "hidden");
+    UTrace::setFlags(3);
+    UTrace::setComponent(nullptr);
+    UTrace::trace1("empty process component");
+    UTrace::traceComponent(nullptr, 1, "no component");
+    UTrace::FunctionComponent(nullptr, nullptr);
+    UTrace::setComponent(std::string(80, 'c').c_str());
+    UTrace::trace1("long");
+    UTrace::setComponent("Test");
+    const std::string x(2000, 'x');
+    UTrace::trace1("%s", x.c_str());
+    UTrace::Function("S", UTrace::silent), UTrace::trace1("%s", x.c_str()),
+        UTrace::Function(x.c_str(), UTrace::silent).setResult(0, "%s", x.c_str()); // one deeper
+    EXPECT_EQ(capture_.Lines(),
+              (Lines{"Test: Copy: error = -10005, message = \"file not found\"",
+                     "Files: error = -10005, message = \"file not found\", note = \"second try\"",
+                     "Test: " + std::string(1023, 'p'),
+                     "Test: error = 0, message = \"" + std::string(ansi) + "\"",
+                     ": empty process component", "no component", ":  - enter", ":  - return",
+                     std::string(63, 'c') + ": long", "Test: " + x.substr(0, 1023),
+                     "Test:   " + x.substr(0, 1021), "Test:   " + x.substr(0, 1021),
+                     "Test: S - return"}));
+    capture_.Clear();
+    UTrace::setFlags(7); // with the timestamp
+    UTrace::trace1("%s", x.c_str());
+    EXPECT_THAT(capture_.Lines(), ElementsAre(SizeIs(6u + 1023u))) << "the stamp counts in 1023";
+    // Scope lines ignore the level and indent by depth; the silent marker is compared by pointer.
+    Restart();
     UTrace::setFlags(UTrace::FlagDebugger); // and level 0, below the scope lines' 4
     {
         UTrace::Function open("Open");
@@ -106,46 +142,6 @@ TEST_F(Trace, ScopesAndTheSilentMarker) {
                      "Test:     deeper", "Disk:   Read - failed with E", "Test: Open - return = 5",
                      "Test:   inside", "Test: Quiet - return", "Test: Loud - silent",
                      "Test:   silent", "Test:   ", "Test:   Later - enter"}));
-}
-
-// Exceptions in the ANSI code page; components cut to 63 characters, lines to 1023 in all.
-TEST_F(Trace, ExceptionsComponentsAndLongLines) {
-    FileException notFound(FileException::FileNotFound, TextConvert::Bytes("C:\\a.txt"));
-    UTrace::traceException(notFound, "Copy");
-    notFound.setNote("second try");
-    UTrace::traceExceptionComponent("Files", notFound, "");
-    UTrace::traceException(notFound, std::string(1100, 'p').c_str());
-    UTrace::traceException(TalvenException(TalvenText("%s caf\xC3\xA9"))); // %s is text
-    char ansi[16] = {};
-    ::WideCharToMultiByte(CP_ACP, 0, L"%s caf\u00E9", -1, ansi, sizeof ansi, nullptr, nullptr);
-    UTrace::setFlags(1); // level 1 is above level 0: no line
-    UTrace::traceException(notFound, "hidden");
-    UTrace::setFlags(3);
-    UTrace::setComponent(nullptr);
-    UTrace::trace1("empty process component");
-    UTrace::traceComponent(nullptr, 1, "no component");
-    UTrace::FunctionComponent(nullptr, nullptr);
-    UTrace::setComponent(std::string(80, 'c').c_str());
-    UTrace::trace1("long");
-    UTrace::setComponent("Test");
-    const std::string x(2000, 'x');
-    UTrace::trace1("%s", x.c_str());
-    UTrace::Function scope("S", UTrace::silent);
-    UTrace::trace1("%s", x.c_str());
-    UTrace::Function(x.c_str(), UTrace::silent).setResult(0, "%s", x.c_str());
-    EXPECT_EQ(capture_.Lines(),
-              (Lines{"Test: Copy: error = -10005, message = \"file not found\"",
-                     "Files: error = -10005, message = \"file not found\", note = \"second try\"",
-                     "Test: " + std::string(1023, 'p'),
-                     "Test: error = 0, message = \"" + std::string(ansi) + "\"",
-                     ": empty process component", "no component", ":  - enter", ":  - return",
-                     std::string(63, 'c') + ": long", "Test: " + x.substr(0, 1023),
-                     "Test:   " + x.substr(0, 1021), "Test:   " + x.substr(0, 1021)}));
-    capture_.Clear();
-    UTrace::setFlags(7); // with the timestamp
-    UTrace::trace1("%s", x.c_str());
-    ASSERT_EQ(capture_.Lines().size(), 1u);
-    EXPECT_EQ(capture_.Lines()[0].size(), 6u + 1023u) << "the stamp counts against the 1023";
 }
 
 // traceview.exe (strict on the layout) gets every field; a late or replacing viewer the next.
