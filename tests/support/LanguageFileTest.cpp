@@ -32,9 +32,7 @@ struct Probe : TalvenText::LanguageImpl {
     }
 };
 
-std::string Chars(const ByteString& bytes) {
-    return TextConvert::Chars(bytes);
-}
+const auto Chars = [](const ByteString& bytes) { return TextConvert::Chars(bytes); };
 
 std::string Utf16Be(const std::wstring& text) {
     std::string bytes = "\xFE\xFF";

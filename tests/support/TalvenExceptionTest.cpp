@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -25,9 +27,7 @@
 
 namespace {
 
-std::string Text(const ByteString& bytes) {
-    return TextConvert::Chars(bytes);
-}
+const auto Text = [](const ByteString& bytes) { return TextConvert::Chars(bytes); };
 
 // A TalvenException whose message accessor fails, to reach the conversion's failure path.
 struct BrokenException : TalvenException {
@@ -100,8 +100,7 @@ TEST(TalvenException, CodesMessagesStackWalksCloneRaiseAndCause) {
             EXPECT_EQ(raised.number(), e.number());
         }
     };
-    expectOwnType(SystemException::Errno(13));
-    expectOwnType(SystemException::Win32(2u));
+    expectOwnType(SystemException::Errno(13)), expectOwnType(SystemException::Win32(2u));
     expectOwnType(SystemException::HRESULT(static_cast<std::int32_t>(0x80004005)));
     expectOwnType(SystemException::MMRESULT(11u));
     CountedPtr<TalvenException> cause(new SystemException::Win32(2));
@@ -137,7 +136,7 @@ TEST(TalvenException, WhatIsInTheAnsiCodePage) {
     EXPECT_STREQ(e.what(), first);
 }
 
-// A bare section must be usable as a zero-initialised static, before any constructor runs.
+// A bare section must work as a zero-initialised static, before any constructor runs.
 static_assert(std::is_trivial<TalvenRawCriticalSection>::value, "constant-initialisable");
 
 // Runs body(t) on count threads that start together.
@@ -152,9 +151,7 @@ void OnThreads(int count, Body body) {
             body(t);
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    std::for_each(threads.begin(), threads.end(), std::mem_fn(&std::thread::join));
 }
 
 // Counts live instances, to see when blocks are made and freed.
@@ -167,8 +164,7 @@ struct Tracked {
 };
 struct Derived : Tracked {};
 
-// Held twice, the bare section keeps others out until the last release; guards exclude; per-thread
-// blocks live until the storage goes; CountedPtr deletes at the last release.
+// Held twice, a bare section excludes until the last release; per-thread blocks outlive threads.
 TEST(ThreadSupport, LocksPerThreadStorageAndSharedCounts) {
     static TalvenRawCriticalSection section; // a static, as the trace lock is
     TalvenInitializeCriticalSection(section);
@@ -231,9 +227,7 @@ TEST(ThreadSupport, LocksPerThreadStorageAndSharedCounts) {
         taken.push_back(slot);
     }
     EXPECT_THROW(tls_data<int>(1, 0), SystemException::Win32);
-    for (DWORD slot : taken) {
-        ::TlsFree(slot);
-    }
+    std::for_each(taken.begin(), taken.end(), ::TlsFree);
     EXPECT_NO_THROW(tls_data<int>(1, 0));
 
     // CountedPtr: shared on many threads, deleted at the last release.
