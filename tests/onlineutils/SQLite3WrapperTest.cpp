@@ -41,7 +41,8 @@ struct SQLite3Wrapper : ::testing::Test {
     SQLite3WrapperDB db;
 };
 
-TEST(SQLite3WrapperDB, CodeNamesAndTheGuardsOfAClosedDatabase) {
+// Code names, a closed database's guards, cursors, key lookups and Close waiting for queries.
+TEST_F(SQLite3Wrapper, CodeNamesClosedGuardsQueryCursorsCloseAndKeyLookups) {
     const std::pair<int, const char*> names[] = {{0, "SQLITE_OK"},      {25, "SQLITE_RANGE"},
                                                  {26, "UNKNOWN_ERROR"}, {-1, "UNKNOWN_ERROR"},
                                                  {100, "SQLITE_ROW"},   {101, "SQLITE_DONE"}};
@@ -53,18 +54,15 @@ TEST(SQLite3WrapperDB, CodeNamesAndTheGuardsOfAClosedDatabase) {
     std::unique_ptr<SQLite3WrapperException> copy(SQLite3WrapperException(7, "x").clone());
     ExpectRaises([&] { copy->raise(); }, "SQLITE_NOMEM[7]: x");
 
-    SQLite3WrapperDB db;
-    db.Close(); // closing a closed database does nothing
-    ExpectRaises([&] { db.Execute("select 1"); }, kWrapper + "Database not open");
-    ExpectRaises([&] { db.RunQuery("select 1"); }, kWrapper + "Database not open");
-    ExpectRaises([&] { db.SelectWhere("t", "1"); }, kWrapper + "Database not open");
-    EXPECT_FALSE(db.HasTable("sqlite_master"));
-    ExpectRaises([&] { db.Open("C:\\missing\\folder\\x.db"); },
+    SQLite3WrapperDB closed;
+    closed.Close(); // closing a closed database does nothing
+    ExpectRaises([&] { closed.Execute("select 1"); }, kWrapper + "Database not open");
+    ExpectRaises([&] { closed.RunQuery("select 1"); }, kWrapper + "Database not open");
+    ExpectRaises([&] { closed.SelectWhere("t", "1"); }, kWrapper + "Database not open");
+    EXPECT_FALSE(closed.HasTable("sqlite_master"));
+    ExpectRaises([&] { closed.Open("C:\\missing\\folder\\x.db"); },
                  "SQLITE_CANTOPEN[14]: unable to open database file");
-}
 
-// Cursors (to the end, finished, failing), key lookups, and Close waiting for queries.
-TEST_F(SQLite3Wrapper, QueryCursorsCloseAndKeyLookups) {
     db.Execute("create table t(k integer, v text)");
     EXPECT_EQ(db.Execute("insert into t values(1, 'one'), (2, null), (3, 'three')"), 3);
     for (const char* noValue : {"select k from t where k < 0", "create table z(a)"}) {
@@ -197,8 +195,7 @@ TEST_F(SQLite3Wrapper, BusyTimeoutAndEncryptionOnDisk) {
 // An automatic extension hands the test the wrapper's raw connection for sqlite3_next_stmt.
 sqlite3* g_opened = nullptr;
 int Capture(sqlite3* db, char**, const sqlite3_api_routines*) {
-    g_opened = db;
-    return SQLITE_OK;
+    return g_opened = db, SQLITE_OK;
 }
 
 std::string Quoted(const std::string& text, char quote) {

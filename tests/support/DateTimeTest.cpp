@@ -40,10 +40,8 @@ DateTime Parse(const char* text) {
 // they run on through the 1582 reform), month and year lengths; beyond it, the default date.
 TEST(DateTimeCalendar, EveryDayOfTheYearRangeAgreesWithTheModel) {
     std::int32_t number = 0;
-    for (int year = -32767; year < 0; ++year) {
-        for (int month = 1; month <= 12; ++month) {
-            number -= ModelMonthDays(year, month);
-        }
+    for (int year = -32767, month = 1; year < 0; year += month == 12, month = month % 12 + 1) {
+        number -= ModelMonthDays(year, month);
     }
     const std::int32_t firstDay = number;
     for (int year = -32767; year <= 32767; year += year == -1 ? 2 : 1) {

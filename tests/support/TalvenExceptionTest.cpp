@@ -140,8 +140,7 @@ TEST(TalvenException, WhatIsInTheAnsiCodePage) {
 static_assert(std::is_trivial<TalvenRawCriticalSection>::value, "constant-initialisable");
 
 // Runs body(t) on count threads that start together.
-template <class Body>
-void OnThreads(int count, Body body) {
+const auto OnThreads = [](int count, auto body) {
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < count; ++t) {
@@ -152,7 +151,7 @@ void OnThreads(int count, Body body) {
         });
     }
     std::for_each(threads.begin(), threads.end(), std::mem_fn(&std::thread::join));
-}
+};
 
 // Counts live instances, to see when blocks are made and freed.
 struct Tracked {
