@@ -32,10 +32,8 @@ void ExpectRaises(Fn fn, const std::string& message) {
 const std::string kWrapper = "SQLITE_WRAPPER_ERROR[1000]: ";
 
 struct SQLite3Wrapper : ::testing::Test {
-    void SetUp() override {
-        db.SetBusyTimeout(200); // kept while closed, applied by Open
-        db.Open(path.c_str());
-    }
+    // The timeout is kept while closed and applied by Open.
+    void SetUp() override { db.SetBusyTimeout(200), db.Open(path.c_str()); }
     TalvenTest::TestFolder folder;
     std::string path = std::filesystem::path(folder.Child(L"data.db")).u8string();
     SQLite3WrapperDB db;

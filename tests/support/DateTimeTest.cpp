@@ -105,9 +105,7 @@ TEST(DateTimeZone, GeneratedInstantsKeepTicksAcrossZonesAndText) {
     const std::int32_t first = Date(1, 1, -32766).DayNumber(), hubs[] = {0, 577736, 730120};
     TalvenTest::ForEachGeneratedCase(
         "datetime", 3000, 5000000, [&](TalvenTest::Rng& rng, std::uint64_t) {
-            const auto unit = [&](int bound) {
-                return static_cast<std::uint8_t>(rng.Below(bound));
-            };
+            const auto unit = [&](int n) { return static_cast<std::uint8_t>(rng.Below(n)); };
             const auto zone = [&] {
                 return ZoneOffset(unit(24), unit(60), rng.Chance(50), rng.Chance(30));
             };

@@ -20,9 +20,7 @@ namespace {
 using Map = std::map<std::int32_t, std::string>;
 // Reaches the parser and the map of a private language object, leaving the global one alone.
 struct Probe : TalvenText::LanguageImpl {
-    Map Parse(const std::string& bytes) {
-        return LoadFromBytes({bytes.begin(), bytes.end()}), Entries();
-    }
+    Map Parse(const std::string& b) { return LoadFromBytes({b.begin(), b.end()}), Entries(); }
     Map Entries() const {
         Map result;
         for (const auto& entry : translations_) {
