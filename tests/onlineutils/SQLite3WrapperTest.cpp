@@ -19,15 +19,14 @@
 namespace {
 
 // Runs fn, which must raise a SQLite3WrapperException with exactly that message.
-template <class Fn>
-void ExpectRaises(Fn fn, const std::string& message) {
+const auto ExpectRaises = [](auto fn, const std::string& message) {
     try {
         fn();
         ADD_FAILURE() << "no exception, expected: " << message;
     } catch (const SQLite3WrapperException& e) {
         EXPECT_EQ(e.what(), message);
     }
-}
+};
 
 const std::string kWrapper = "SQLITE_WRAPPER_ERROR[1000]: ";
 
@@ -163,8 +162,7 @@ TEST_F(SQLite3Wrapper, BusyTimeoutAndEncryptionOnDisk) {
     const std::string marker = "Plaintext-Marker-7f3a9c";
     db.Execute(("create table t(a); insert into t values('" + marker + "')").c_str());
     SQLite3WrapperDB other;
-    other.SetBusyTimeout(200);
-    other.Open(path.c_str());
+    other.SetBusyTimeout(200), other.Open(path.c_str());
     db.Execute("begin immediate; insert into t values(1)");
     const auto start = std::chrono::steady_clock::now();
     ExpectRaises([&] { other.Execute("insert into t values(2)"); },
