@@ -19,29 +19,27 @@
 namespace {
 
 // Runs fn, which must raise a SQLite3WrapperException with exactly that message.
-template <class Fn>
-void ExpectRaises(Fn fn, const std::string& message) {
+const auto ExpectRaises = [](auto fn, const std::string& message) {
     try {
         fn();
         ADD_FAILURE() << "no exception, expected: " << message;
     } catch (const SQLite3WrapperException& e) {
         EXPECT_EQ(e.what(), message);
     }
-}
+};
 
 const std::string kWrapper = "SQLITE_WRAPPER_ERROR[1000]: ";
 
 struct SQLite3Wrapper : ::testing::Test {
-    void SetUp() override {
-        db.SetBusyTimeout(200); // kept while closed, applied by Open
-        db.Open(path.c_str());
-    }
+    // The timeout is kept while closed and applied by Open.
+    void SetUp() override { db.SetBusyTimeout(200), db.Open(path.c_str()); }
     TalvenTest::TestFolder folder;
     std::string path = std::filesystem::path(folder.Child(L"data.db")).u8string();
     SQLite3WrapperDB db;
 };
 
-TEST(SQLite3WrapperDB, CodeNamesAndTheGuardsOfAClosedDatabase) {
+// Code names, a closed database's guards, cursors, key lookups and Close waiting for queries.
+TEST_F(SQLite3Wrapper, CodeNamesClosedGuardsQueryCursorsCloseAndKeyLookups) {
     const std::pair<int, const char*> names[] = {{0, "SQLITE_OK"},      {25, "SQLITE_RANGE"},
                                                  {26, "UNKNOWN_ERROR"}, {-1, "UNKNOWN_ERROR"},
                                                  {100, "SQLITE_ROW"},   {101, "SQLITE_DONE"}};
@@ -53,18 +51,15 @@ TEST(SQLite3WrapperDB, CodeNamesAndTheGuardsOfAClosedDatabase) {
     std::unique_ptr<SQLite3WrapperException> copy(SQLite3WrapperException(7, "x").clone());
     ExpectRaises([&] { copy->raise(); }, "SQLITE_NOMEM[7]: x");
 
-    SQLite3WrapperDB db;
-    db.Close(); // closing a closed database does nothing
-    ExpectRaises([&] { db.Execute("select 1"); }, kWrapper + "Database not open");
-    ExpectRaises([&] { db.RunQuery("select 1"); }, kWrapper + "Database not open");
-    ExpectRaises([&] { db.SelectWhere("t", "1"); }, kWrapper + "Database not open");
-    EXPECT_FALSE(db.HasTable("sqlite_master"));
-    ExpectRaises([&] { db.Open("C:\\missing\\folder\\x.db"); },
+    SQLite3WrapperDB closed;
+    closed.Close(); // closing a closed database does nothing
+    ExpectRaises([&] { closed.Execute("select 1"); }, kWrapper + "Database not open");
+    ExpectRaises([&] { closed.RunQuery("select 1"); }, kWrapper + "Database not open");
+    ExpectRaises([&] { closed.SelectWhere("t", "1"); }, kWrapper + "Database not open");
+    EXPECT_FALSE(closed.HasTable("sqlite_master"));
+    ExpectRaises([&] { closed.Open("C:\\missing\\folder\\x.db"); },
                  "SQLITE_CANTOPEN[14]: unable to open database file");
-}
 
-// Cursors (to the end, finished, failing), key lookups, and Close waiting for queries.
-TEST_F(SQLite3Wrapper, QueryCursorsCloseAndKeyLookups) {
     db.Execute("create table t(k integer, v text)");
     EXPECT_EQ(db.Execute("insert into t values(1, 'one'), (2, null), (3, 'three')"), 3);
     for (const char* noValue : {"select k from t where k < 0", "create table z(a)"}) {
@@ -167,8 +162,7 @@ TEST_F(SQLite3Wrapper, BusyTimeoutAndEncryptionOnDisk) {
     const std::string marker = "Plaintext-Marker-7f3a9c";
     db.Execute(("create table t(a); insert into t values('" + marker + "')").c_str());
     SQLite3WrapperDB other;
-    other.SetBusyTimeout(200);
-    other.Open(path.c_str());
+    other.SetBusyTimeout(200), other.Open(path.c_str());
     db.Execute("begin immediate; insert into t values(1)");
     const auto start = std::chrono::steady_clock::now();
     ExpectRaises([&] { other.Execute("insert into t values(2)"); },
@@ -197,8 +191,7 @@ TEST_F(SQLite3Wrapper, BusyTimeoutAndEncryptionOnDisk) {
 // An automatic extension hands the test the wrapper's raw connection for sqlite3_next_stmt.
 sqlite3* g_opened = nullptr;
 int Capture(sqlite3* db, char**, const sqlite3_api_routines*) {
-    g_opened = db;
-    return SQLITE_OK;
+    return g_opened = db, SQLITE_OK;
 }
 
 std::string Quoted(const std::string& text, char quote) {

@@ -16,6 +16,9 @@
 
 namespace {
 
+using Int32 = std::numeric_limits<std::int32_t>;
+using Int64 = std::numeric_limits<std::int64_t>;
+
 // The calendar as a historian states it, kept apart from the library's formulas: astronomical
 // year numbering before 1582, the Gregorian rule from then on, ten days cut from October 1582.
 int ModelMonthDays(int year, int month) {
@@ -37,10 +40,8 @@ DateTime Parse(const char* text) {
 // they run on through the 1582 reform), month and year lengths; beyond it, the default date.
 TEST(DateTimeCalendar, EveryDayOfTheYearRangeAgreesWithTheModel) {
     std::int32_t number = 0;
-    for (int year = -32767; year < 0; ++year) {
-        for (int month = 1; month <= 12; ++month) {
-            number -= ModelMonthDays(year, month);
-        }
+    for (int year = -32767, month = 1; year < 0; year += month == 12, month = month % 12 + 1) {
+        number -= ModelMonthDays(year, month);
     }
     const std::int32_t firstDay = number;
     for (int year = -32767; year <= 32767; year += year == -1 ? 2 : 1) {
@@ -62,8 +63,7 @@ TEST(DateTimeCalendar, EveryDayOfTheYearRangeAgreesWithTheModel) {
     }
     EXPECT_EQ(Date(1, 1, 1).DayNumber() + Date::MonthLength(2000, 13), 0);
     for (std::int32_t outside :
-         {number, number + 1000, firstDay - 1, firstDay - 1000,
-          std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min()}) {
+         {number, number + 1000, firstDay - 1, firstDay - 1000, Int32::max(), Int32::min()}) {
         EXPECT_EQ(Date::FromDayNumber(outside), Date()) << outside;
     }
 }
@@ -105,9 +105,7 @@ TEST(DateTimeZone, GeneratedInstantsKeepTicksAcrossZonesAndText) {
     const std::int32_t first = Date(1, 1, -32766).DayNumber(), hubs[] = {0, 577736, 730120};
     TalvenTest::ForEachGeneratedCase(
         "datetime", 3000, 5000000, [&](TalvenTest::Rng& rng, std::uint64_t) {
-            const auto unit = [&](int bound) {
-                return static_cast<std::uint8_t>(rng.Below(bound));
-            };
+            const auto unit = [&](int n) { return static_cast<std::uint8_t>(rng.Below(n)); };
             const auto zone = [&] {
                 return ZoneOffset(unit(24), unit(60), rng.Chance(50), rng.Chance(30));
             };
@@ -130,19 +128,16 @@ TEST(DateTimeZone, GeneratedInstantsKeepTicksAcrossZonesAndText) {
         });
 }
 
-TEST(DateTimeTicks, UtcTicksFloorAndClamp) {
+// UTC ticks floor and clamp; seconds since the reference and runtime times round-trip.
+TEST(DateTimeTicks, UtcTicksReferenceSecondsRuntimeTimesAndNow) {
     const ZoneOffset utc;
     EXPECT_EQ(DateTime::FromUtcTicks(-1, utc), Parse("23:59:59:599-31.12.-0001-+00:00S"));
     const std::int64_t lastTick = Parse("23:59:59:599-31.12.32767-+00:00S").GetUtcTicks();
     EXPECT_EQ(DateTime::FromUtcTicks(lastTick, utc).GetDate(), Date(31, 12, 32767));
-    for (std::int64_t ticks : {lastTick + 1, std::numeric_limits<std::int64_t>::max(),
-                               std::numeric_limits<std::int64_t>::min()}) {
+    for (std::int64_t ticks : {lastTick + 1, Int64::max(), Int64::min()}) {
         EXPECT_EQ(DateTime::FromUtcTicks(ticks, utc).GetDate(), Date()) << ticks;
     }
-}
-
-TEST(DateTimeReference, SecondsSinceTheReferenceInstant) {
-    // Truncation toward zero: half a second before the reference counts as 0.
+    // Seconds since the reference truncate toward zero: half a second before it counts as 0.
     const std::pair<const char*, std::int64_t> rows[] = {{"00:00:00:000-01.01.2000-+00:00S", 0},
                                                          {"00:00:01:000-01.01.2000-+00:00S", 1},
                                                          {"23:59:59:000-31.12.1999-+00:00S", -1},
@@ -152,10 +147,16 @@ TEST(DateTimeReference, SecondsSinceTheReferenceInstant) {
         EXPECT_EQ(Parse(row.first).ToSecondsSinceReference(), row.second) << row.first;
     }
     EXPECT_EQ(DateTime::Reference(), Parse(rows[0].first));
-    for (std::int32_t seconds : {std::numeric_limits<std::int32_t>::min(), -1, 0, 1,
-                                 std::numeric_limits<std::int32_t>::max()}) {
+    for (std::int32_t seconds : {Int32::min(), -1, 0, 1, Int32::max()}) {
         EXPECT_EQ(DateTime::FromSecondsSinceReference(seconds).ToSecondsSinceReference(), seconds);
     }
+    for (std::time_t time : {std::time_t{86400}, std::time_t{951782400}, std::time_t{1700000000}}) {
+        EXPECT_EQ(DateTime::FromCTime(time).ToCTime(), time) << time;
+    }
+    const DateTime now = DateTime::Now(); // whole seconds
+    EXPECT_EQ(now.Time().Fraction(), 0u);
+    const std::time_t difference = now.ToCTime() - std::time(nullptr);
+    EXPECT_LE(difference < 0 ? -difference : difference, 2);
 }
 
 TEST(DateTimeSystem, MillisecondsBecomeTicksAndBack) {
@@ -178,18 +179,7 @@ TEST(DateTimeSystem, MillisecondsBecomeTicksAndBack) {
     EXPECT_EQ(DateTime::FromSystemTime(in).GetDate().Year(), 32767);
 }
 
-TEST(DateTimeSystem, RuntimeTimesRoundTripAndNowIsWholeSeconds) {
-    for (std::time_t time : {std::time_t{86400}, std::time_t{951782400}, std::time_t{1700000000}}) {
-        EXPECT_EQ(DateTime::FromCTime(time).ToCTime(), time) << time;
-    }
-    const DateTime now = DateTime::Now();
-    EXPECT_EQ(now.Time().Fraction(), 0u);
-    const std::time_t difference = now.ToCTime() - std::time(nullptr);
-    EXPECT_LE(difference < 0 ? -difference : difference, 2);
-}
-
-// Good rows read back to the same text (white space between values is skipped); a malformed
-// row fails and leaves the value.
+// Good rows read back as written (white space between values skipped); bad ones keep the value.
 TEST(DateTimeText, ReadsBackTheFormAndRefusesMalformedText) {
     EXPECT_EQ(Parse("00:00:00:000-01.01.0001-+00:00S"), DateTime());
     EXPECT_EQ(

@@ -20,9 +20,7 @@ namespace {
 using Map = std::map<std::int32_t, std::string>;
 // Reaches the parser and the map of a private language object, leaving the global one alone.
 struct Probe : TalvenText::LanguageImpl {
-    Map Parse(const std::string& bytes) {
-        return LoadFromBytes({bytes.begin(), bytes.end()}), Entries();
-    }
+    Map Parse(const std::string& b) { return LoadFromBytes({b.begin(), b.end()}), Entries(); }
     Map Entries() const {
         Map result;
         for (const auto& entry : translations_) {
@@ -32,9 +30,7 @@ struct Probe : TalvenText::LanguageImpl {
     }
 };
 
-std::string Chars(const ByteString& bytes) {
-    return TextConvert::Chars(bytes);
-}
+const auto Chars = [](const ByteString& bytes) { return TextConvert::Chars(bytes); };
 
 std::string Utf16Be(const std::wstring& text) {
     std::string bytes = "\xFE\xFF";
@@ -63,7 +59,7 @@ std::vector<std::int32_t> RegisteredIds() {
 }
 
 // An installed language object serves translations; an empty one falls back to the default.
-TEST(TalvenText, RegistryResolutionAndDump) {
+TEST(TalvenText, RegistryResolutionDumpAndSubstitution) {
     const std::vector<std::int32_t> before = RegisteredIds();
     EXPECT_TRUE(std::is_sorted(before.begin(), before.end()));
     {
@@ -103,10 +99,8 @@ TEST(TalvenText, RegistryResolutionAndDump) {
                   " 7008: acht %1 %0\n"),
         std::string::npos);
     EXPECT_EQ(Chars(kFirst.str()), "one");
-}
 
-// Inserted text is not rescanned; "%1" also takes the start of "%10" and ends the search.
-TEST(TalvenText, FormatSubstitutesInAscendingOrderOnly) {
+    // Inserted text is not rescanned; "%1" also takes the start of "%10" and ends the search.
     const char* const cases[][3] = {
         // text, arguments each ended by '|' or the end, result
         {"copying %0", "x.txt", "copying x.txt"},
@@ -167,14 +161,12 @@ const std::pair<std::string, Map> kSyntax[] = {
     {std::string("\xFF\xFE-\x00\x35\x00 \x00x\x00\r\x00\n\x00", 14), {}}, // UTF-16 LE: not read
 };
 
-TEST(LanguageFileSyntax, LinesAndEncodingsAreReadOrIgnoredAsWritten) {
+// Syntax rows read or ignore lines as written; a language loads once per index; a missing file or
+// message falls back to English.
+TEST_F(LanguageFile, SyntaxSelectionFallbackAndTheShippedTranslations) {
     for (const auto& [content, expected] : kSyntax) {
         EXPECT_EQ(Probe().Parse(content), expected) << content;
     }
-}
-
-// A language loads once per index; a missing file or message falls back to English.
-TEST_F(LanguageFile, SelectionFallbackAndTheShippedTranslations) {
     // The narrow path of the Windows 9x family holds only characters of the ANSI code page.
     const std::wstring sub = ::GetVersion() & 0x80000000u ? L"Spr\x00E5k" : L"Spr\x00E5k \x6587";
     const std::wstring own = folder_.Child(sub);

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -25,9 +27,10 @@
 
 namespace {
 
-std::string Text(const ByteString& bytes) {
-    return TextConvert::Chars(bytes);
-}
+namespace Sys = SystemException;
+const auto Hr = [](std::uint32_t value) { return Sys::HRESULT(static_cast<std::int32_t>(value)); };
+
+const auto Text = [](const ByteString& bytes) { return TextConvert::Chars(bytes); };
 
 // A TalvenException whose message accessor fails, to reach the conversion's failure path.
 struct BrokenException : TalvenException {
@@ -44,7 +47,7 @@ struct CountingWalker : StackWalker::StackWalker_IF {
 TEST(TalvenException, CodesMessagesStackWalksCloneRaiseAndCause) {
     CountingWalker* walker = new CountingWalker;
     StackWalker::setInstance(CountedPtr<StackWalker::StackWalker_IF>(walker));
-    const std::string denied = Text(TextConvert::WideToUtf8(SystemException::Win32Message(5)));
+    const std::string denied = Text(TextConvert::WideToUtf8(Sys::Win32Message(5)));
     ASSERT_TRUE(!denied.empty() && denied.find_last_of("\r\n") == std::string::npos) << denied;
     TalvenException withNote(FileException::VolumeFull);
     withNote.setNote("while writing");
@@ -59,20 +62,17 @@ TEST(TalvenException, CodesMessagesStackWalksCloneRaiseAndCause) {
         {TalvenException{std::runtime_error("x")}, -3, "runtime error: x"},
         {TalvenException(static_cast<const std::exception&>(withNote)), -10011, "volume full"},
         {TalvenException(static_cast<const std::exception&>(BrokenException())), -1, ""},
-        {SystemException::MMRESULT(11), -15, "operating system error: MMRESULT = 0x0000000B"},
-        {SystemException::Errno(2), -11,
-         "operating system error: number = 2 - No such file or directory"},
-        {SystemException::Win32(5), -12, "operating system error: number = 0x00000005 - " + denied},
-        {SystemException::Win32(12345678), -12,
-         "operating system error: number = 0x00BC614E - n/a"},
-        {SystemException::HRESULT(static_cast<std::int32_t>(0x80070005)), -14,
-         "operating system error: HRESULT = 0x80070005 - " + denied},
-        {SystemException::HRESULT(static_cast<std::int32_t>(0xA0DE0001)), -14,
+        {Sys::MMRESULT(11), -15, "operating system error: MMRESULT = 0x0000000B"},
+        {Sys::Errno(2), -11, "operating system error: number = 2 - No such file or directory"},
+        {Sys::Win32(5), -12, "operating system error: number = 0x00000005 - " + denied},
+        {Sys::Win32(12345678), -12, "operating system error: number = 0x00BC614E - n/a"},
+        {Hr(0x80070005), -14, "operating system error: HRESULT = 0x80070005 - " + denied},
+        {Hr(0xA0DE0001), -14,
          "operating system error: HRESULT = 0xA0DE0001 - "}, // no text at all, not "n/a"
         {FileException(FileException::FileNotFound, TextConvert::Bytes("C:\\a")), -10005,
          "file not found"},
         // An OS error without a kind: the base is the system exception itself (one walk).
-        {FileException(SystemException::Win32(12345678), ByteString(), nullptr), -12,
+        {FileException(Sys::Win32(12345678), ByteString(), nullptr), -12,
          "operating system error: number = 0x00BC614E - n/a"},
     };
     EXPECT_EQ(walker->calls, 16); // withNote and each row, but row 6, a mere conversion
@@ -82,7 +82,7 @@ TEST(TalvenException, CodesMessagesStackWalksCloneRaiseAndCause) {
         EXPECT_EQ(e.what(), message); // ASCII: the same in the ANSI code page
     }
     EXPECT_EQ(std::get<0>(rows[6]).note(), "while writing");
-    EXPECT_EQ(Text(SystemException::Errno(-1).message()).substr(0, 38),
+    EXPECT_EQ(Text(Sys::Errno(-1).message()).substr(0, 38),
               "operating system error: number = -1 - ");
     TalvenException assigned(TalvenException::UnknownError);
     assigned = withNote;
@@ -100,11 +100,9 @@ TEST(TalvenException, CodesMessagesStackWalksCloneRaiseAndCause) {
             EXPECT_EQ(raised.number(), e.number());
         }
     };
-    expectOwnType(SystemException::Errno(13));
-    expectOwnType(SystemException::Win32(2u));
-    expectOwnType(SystemException::HRESULT(static_cast<std::int32_t>(0x80004005)));
-    expectOwnType(SystemException::MMRESULT(11u));
-    CountedPtr<TalvenException> cause(new SystemException::Win32(2));
+    expectOwnType(Sys::Errno(13)), expectOwnType(Sys::Win32(2u));
+    expectOwnType(Hr(0x80004005)), expectOwnType(Sys::MMRESULT(11u));
+    CountedPtr<TalvenException> cause(new Sys::Win32(2));
     FileException e(FileException::FileNotFound, TextConvert::Bytes("C:\\a\\b.txt"), cause);
     EXPECT_EQ(Text(e.path()), "C:\\a\\b.txt");
     {
@@ -137,12 +135,11 @@ TEST(TalvenException, WhatIsInTheAnsiCodePage) {
     EXPECT_STREQ(e.what(), first);
 }
 
-// A bare section must be usable as a zero-initialised static, before any constructor runs.
+// A bare section must work as a zero-initialised static, before any constructor runs.
 static_assert(std::is_trivial<TalvenRawCriticalSection>::value, "constant-initialisable");
 
 // Runs body(t) on count threads that start together.
-template <class Body>
-void OnThreads(int count, Body body) {
+const auto OnThreads = [](int count, auto body) {
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < count; ++t) {
@@ -152,10 +149,8 @@ void OnThreads(int count, Body body) {
             body(t);
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-}
+    std::for_each(threads.begin(), threads.end(), std::mem_fn(&std::thread::join));
+};
 
 // Counts live instances, to see when blocks are made and freed.
 struct Tracked {
@@ -167,8 +162,7 @@ struct Tracked {
 };
 struct Derived : Tracked {};
 
-// Held twice, the bare section keeps others out until the last release; guards exclude; per-thread
-// blocks live until the storage goes; CountedPtr deletes at the last release.
+// Held twice, a bare section excludes until the last release; per-thread blocks outlive threads.
 TEST(ThreadSupport, LocksPerThreadStorageAndSharedCounts) {
     static TalvenRawCriticalSection section; // a static, as the trace lock is
     TalvenInitializeCriticalSection(section);
@@ -231,9 +225,7 @@ TEST(ThreadSupport, LocksPerThreadStorageAndSharedCounts) {
         taken.push_back(slot);
     }
     EXPECT_THROW(tls_data<int>(1, 0), SystemException::Win32);
-    for (DWORD slot : taken) {
-        ::TlsFree(slot);
-    }
+    std::for_each(taken.begin(), taken.end(), ::TlsFree);
     EXPECT_NO_THROW(tls_data<int>(1, 0));
 
     // CountedPtr: shared on many threads, deleted at the last release.
