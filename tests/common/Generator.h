@@ -1,14 +1,8 @@
-// Test support: generator-driven cases. A small deterministic generator, the case count (a few
-// in the test run, many in the long run of scripts/run-reliability.sh), and the replay note
-// printed with the first failing case.
-//
-// Environment:
-//   TALVEN_LONG_RUN=1            every generated test runs its long-run count
-//   TALVEN_ROBUSTNESS_CASES=<n>  n cases per generated test instead
-//   TALVEN_ROBUSTNESS_SEED=<s>   seed instead of the fixed default
-//   TALVEN_ROBUSTNESS_CASE=<k>   run only case k (replays one failure)
-// Every case draws from its own generator, made from the seed, the test's name and the case
-// number, so one case replays without those before it.
+// Test support: generator-driven cases: a small deterministic generator, the case count (short
+// in the test run, long with TALVEN_LONG_RUN=1, or TALVEN_ROBUSTNESS_CASES), and the replay note
+// of the first failing case. Each case has a generator of its own, made from the seed
+// (TALVEN_ROBUSTNESS_SEED), the test's name and the case number, so TALVEN_ROBUSTNESS_CASE=<k>
+// replays case k alone.
 #pragma once
 
 #include "support/TalvenWindows.h"

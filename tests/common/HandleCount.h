@@ -60,32 +60,24 @@ inline long ProcessHandleCount() {
     return count;
 }
 
-// Takes the count when made. Code that keeps handles for the process's life on first use (the
-// unwinder, the loader's lock, COM, the shell) must have run once before: see
-// ExpectNoHandleGrowth. Other threads must have ended before the count is compared.
+// Takes the count when made; what keeps handles for good on first use must have run once
+// before (see ExpectNoHandleGrowth), and other threads must have ended before Leaked.
 class HandleLeakCheck {
 public:
     HandleLeakCheck() : before_(ProcessHandleCount()) {}
 
-    // Whether this system can count handles; when it cannot, Leaked answers 0.
-    bool Counting() const { return before_ >= 0; }
-    // How many more handles the process holds now than when made, re-counted for a moment while
-    // above: a handle another thread or Wine's server is closing is given time to go.
+    // How many more handles the process holds now (0 when it cannot count), re-counted for a
+    // moment while above: Wine's server may still be closing one.
     long Leaked() const {
-        if (before_ < 0) {
-            return 0;
-        }
         long now = ProcessHandleCount();
-        for (int attempt = 0; now > before_ && attempt < 10; ++attempt) {
+        for (int attempt = 0; before_ >= 0 && now > before_ && attempt < 10; ++attempt) {
             ::Sleep(10);
             now = ProcessHandleCount();
         }
-        return now - before_;
+        return before_ < 0 ? 0 : now - before_;
     }
-    // Adds a test failure naming what when Leaked is above 0.
     void Expect(const std::string& what) const {
-        const long leaked = Leaked();
-        EXPECT_LE(leaked, 0) << what << " leaked handles (" << before_ << " before)";
+        EXPECT_LE(Leaked(), 0) << what << " leaked handles (" << before_ << " before)";
     }
 
 private:

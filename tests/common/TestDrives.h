@@ -18,10 +18,6 @@
 
 namespace TalvenTest {
 
-// --- Q: -------------------------------------------------------------------------------------
-
-const wchar_t* const TmpfsMarker = L"Q:\\.util-tmpfs";
-
 // Whether the drive exists and the library can bind its volume (Wine's mount manager knows a
 // new drive letter only after the prefix's server has restarted).
 inline bool DriveUsable(const wchar_t* root) {
@@ -35,10 +31,9 @@ inline bool DriveUsable(const wchar_t* root) {
 
 // Whether the tmpfs drive Q: is there to fill.
 inline bool TmpfsDriveUsable() {
-    return ::GetFileAttributesW(TmpfsMarker) != INVALID_FILE_ATTRIBUTES && DriveUsable(L"Q:\\");
+    return ::GetFileAttributesW(L"Q:\\.util-tmpfs") != INVALID_FILE_ATTRIBUTES &&
+           DriveUsable(L"Q:\\");
 }
-
-// --- T: -------------------------------------------------------------------------------------
 
 const wchar_t* const DriveT = L"T:\\";
 
