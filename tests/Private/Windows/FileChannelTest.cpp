@@ -7,7 +7,6 @@
 #include "Private/Windows/FileSystem_FileChannel_Win32.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 using namespace FileSystem;
