@@ -23,7 +23,7 @@ Spec Make(const std::wstring& path) {
     return Spec(ClassFactory_IF::NewFileSpec(FilePath(path)));
 }
 
-TEST(VolumeRecord, ComparesByRootLabelAndSerialOnly) {
+TEST(VolumeRecord, ComparesByRootLabelAndSerialOnlyAndGivesTheNamesLargestFile) {
     // Flags, component length and file-system name take no part.
     const VolumeInfo base(1, 255, 0x10, L"LABEL", L"C:\\", L"NTFS"),
         same(99, 12, 0x10, L"LABEL", L"C:\\", L"FAT32");
@@ -45,14 +45,11 @@ TEST(VolumeRecord, ComparesByRootLabelAndSerialOnly) {
             EXPECT_EQ(ordered[i] != ordered[j], i != j);
         }
     }
-}
-
-TEST(VolumeRecord, MaxFileSizeFollowsTheFileSystemNameExactly) {
-    // A row per branch; the names compare exactly, case included.
-    const std::pair<const wchar_t*, std::uint64_t> cases[] = {{L"FAT16", 4294967295ull},
-                                                              {L"FAT32", 4294967295ull},
-                                                              {L"NTFS", NtfsLimit},
-                                                              {L"ntfs", NoLimit}};
+    // The largest file follows the file-system name exactly (a row per branch).
+    // clang-format off
+    const std::pair<const wchar_t*, std::uint64_t> cases[] = {
+        {L"FAT16", 0xFFFFFFFFull}, {L"FAT32", 0xFFFFFFFFull}, {L"NTFS", NtfsLimit}, {L"ntfs", NoLimit}};
+    // clang-format on
     for (const auto& [name, limit] : cases) {
         SCOPED_TRACE(Narrow(name));
         EXPECT_EQ(Volume_Win32::MaxFileSizeFor(name), limit);
@@ -60,7 +57,7 @@ TEST(VolumeRecord, MaxFileSizeFollowsTheFileSystemNameExactly) {
     }
 }
 
-TEST_F(VolumeTest, TheTableKeepsOneObjectPerRecordUntilCleared) {
+TEST_F(VolumeTest, TheTableKeepsOneObjectPerRecordUntilClearedAndAFixedDiskAnswers) {
     // Another label in the same drive is another medium.
     const VolumeInfo info(0, 100, 0x7A1E, L"TableTest", L"Q:\\", L"NTFS"),
         other(0, 100, 0x7A1E, L"Other", L"Q:\\", L"NTFS");
@@ -79,9 +76,8 @@ TEST_F(VolumeTest, TheTableKeepsOneObjectPerRecordUntilCleared) {
     EXPECT_EQ(old->GetName(), after->GetVolume()->GetName()); // the old object lives on
     // The old object is no longer in the table: specs made on it are refused.
     EXPECT_EQ(ErrorCode([&] { before->MakeChild(FilePath("y")); }), InternalError);
-}
 
-TEST_F(VolumeTest, AFixedDiskIsSharedAndAnswersAndSharesAreNeverUnmounted) {
+    // A fixed disk is shared by its specs and answers; it and shares are never unmounted.
     const VolumePtr volume = Make(dir.Child(L"a"))->GetVolume();
     ASSERT_FALSE(volume.IsNull());
     EXPECT_EQ(Make(L"C:\\windows")->GetVolume().Get(), volume.Get());
