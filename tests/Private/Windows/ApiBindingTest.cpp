@@ -1,8 +1,5 @@
-// Tests of the Win32 seams: the API table's 64-bit size and position forms, the functions bound
-// by name at run time, the failure of a function that no library exports; and the error table:
-// each mapped error number gives its FileException kind with a Win32 cause, other numbers a
-// SystemException base (HRESULT when negative) that is also the cause; made or raised, the
-// exception carries the path in UTF-8.
+// Tests of the Win32 seams: the API table's 64-bit sizes and positions, the functions bound by
+// name at run time (or missing), and the error table's kinds, causes and UTF-8 paths.
 #include "Private/Windows/FileSystem_ErrorTable.h"
 #include "Private/Windows/FileSystem_Win32_API.h"
 #include "Private/Windows/FileSystem_Win32_Binding.h"
@@ -45,16 +42,7 @@ protected:
     API* api = FileSystem_Win32::GetAPI();
 };
 
-TEST_F(ApiBindingTest, CreateKeepsTheInstanceAndDestroyEmptiesIt) {
-    FileSystem_Win32::CreateAPI();
-    EXPECT_EQ(FileSystem_Win32::GetAPI(), api);
-    FileSystem_Win32::DestroyAPI(), FileSystem_Win32::DestroyAPI();
-    EXPECT_EQ(FileSystem_Win32::GetAPI(), nullptr);
-    FileSystem_Win32::CreateAPI();
-    EXPECT_NE(FileSystem_Win32::GetAPI(), nullptr);
-}
-
-TEST_F(ApiBindingTest, SizesAndPositionsPast32BitsAndTheirFailures) {
+TEST_F(ApiBindingTest, SizesAndPositionsPast32BitsAndEveryBoundFunctionIsFound) {
     Win32Res::FileHandle file(api->CreateFileW(dir.Child(L"big.bin").c_str(),
                                                GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                                CREATE_ALWAYS, 0, nullptr));
@@ -65,8 +53,7 @@ TEST_F(ApiBindingTest, SizesAndPositionsPast32BitsAndTheirFailures) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_TRUE(api->GetFileSize(file.Get(), size));
     EXPECT_TRUE(api->SetFilePointer(file.Get(), 0, position, FILE_END));
-    EXPECT_EQ(size, 0xFFFFFFFFull);
-    EXPECT_EQ(position, 0xFFFFFFFFull);
+    EXPECT_EQ(std::make_pair(size, position), std::make_pair(0xFFFFFFFFull, 0xFFFFFFFFull));
     const std::uint64_t target = 0x500012345ull; // past 4 GiB, and back by a negative offset
     EXPECT_TRUE(api->SetFilePointer(file.Get(), std::int64_t(target), position, FILE_BEGIN));
     EXPECT_EQ(position, target);
@@ -79,44 +66,8 @@ TEST_F(ApiBindingTest, SizesAndPositionsPast32BitsAndTheirFailures) {
     EXPECT_FALSE(api->SetFilePointer(file.Get(), -1, position, FILE_BEGIN));
     EXPECT_EQ(::GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
     EXPECT_EQ(size + position, 154u);
-}
 
-TEST(ApiBindingMissing, UnexportedNamesFailWithError120OnEveryCall) {
-    for (int call = 0; call < 3; ++call) {
-        ::SetLastError(0);
-        EXPECT_EQ(Slot<MissingKernelBool>::Call(L"x", 1), FALSE);
-        EXPECT_EQ(::GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-        EXPECT_TRUE(Slot<MissingKernelBool>::IsBound());
-        ::SetLastError(0);
-        EXPECT_EQ(Slot<MissingUserHandle>::Call(L"x"), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(::GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    }
-}
-
-// Eight threads make the first call of the unbound slot at once: every one gets the function.
-TEST(ApiBindingRace, ThreadsBindingOneSlotAtOnceAllGetTheFunction) {
-    ASSERT_FALSE(Slot<StringLength>::IsBound());
-    std::atomic<bool> go{false};
-    std::atomic<int> right{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i) {
-        threads.emplace_back([&] {
-            while (!go.load()) {
-                std::this_thread::yield();
-            }
-            right += Slot<StringLength>::Call(L"four") == 4 ? 1 : 0;
-        });
-    }
-    go = true;
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(right.load(), 8);
-    EXPECT_TRUE(Slot<StringLength>::IsBound());
-}
-
-// A mistyped name or library would bind the fallback; every function must reach the system.
-TEST_F(ApiBindingTest, EveryBoundFunctionIsFound) {
+    // A mistyped name or library would bind the fallback; every function must reach the system.
     namespace Bound = FileSystem_Win32::Bound;
     const std::wstring missing = dir.Child(L"missing");
     const wchar_t* m = missing.c_str();
@@ -150,11 +101,9 @@ TEST_F(ApiBindingTest, EveryBoundFunctionIsFound) {
         [&] { Bound::FindWindowW(L"Talven::NoSuchWindowClass", nullptr); },
         [&] { Bound::SendMessageW(nullptr, WM_NULL, 0, 0); },
         [&] { Bound::SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(&desktop), buffer); },
-        [&] { EXPECT_EQ(Bound::CharUpperBuffW(text, 4), 4u);
-              EXPECT_EQ(std::wstring(text), L"ABC\u00c9"); },
-        [&] { EXPECT_EQ(Bound::CharLowerBuffW(text, 4), 4u);
-              EXPECT_EQ(std::wstring(text), L"abc\u00e9"); },
-        [&] { EXPECT_EQ(Bound::WideCharToMultiByte(CP_UTF8, 0, L"\u00e9", 1, utf8, 8, 0, 0), 2);
+        [&] { EXPECT_EQ((Bound::CharUpperBuffW(text, 4), std::wstring(text)), L"ABC\u00c9"); },
+        [&] { EXPECT_EQ((Bound::CharLowerBuffW(text, 4), std::wstring(text)), L"abc\u00e9"); },
+        [&] { Bound::WideCharToMultiByte(CP_UTF8, 0, L"\u00e9", 1, utf8, 8, 0, 0);
               EXPECT_EQ(std::string(utf8), "\xC3\xA9"); },
     };
     // clang-format on
@@ -166,12 +115,42 @@ TEST_F(ApiBindingTest, EveryBoundFunctionIsFound) {
     }
 }
 
+TEST(ApiBindingSlot, MissingNamesFailWith120AndRacingFirstCallsAllGetTheFunction) {
+    for (int call = 0; call < 3; ++call) {
+        ::SetLastError(0);
+        EXPECT_EQ(Slot<MissingKernelBool>::Call(L"x", 1), FALSE);
+        EXPECT_EQ(::GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+        EXPECT_TRUE(Slot<MissingKernelBool>::IsBound());
+        ::SetLastError(0);
+        EXPECT_EQ(Slot<MissingUserHandle>::Call(L"x"), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(::GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+    }
+    // Eight threads make the first call of the unbound slot at once: every one gets the function.
+    ASSERT_FALSE(Slot<StringLength>::IsBound());
+    std::atomic<bool> go{false};
+    std::atomic<int> right{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&] {
+            while (!go.load()) {
+                std::this_thread::yield();
+            }
+            right += Slot<StringLength>::Call(L"four") == 4 ? 1 : 0;
+        });
+    }
+    go = true;
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(right.load(), 8);
+    EXPECT_TRUE(Slot<StringLength>::IsBound());
+}
+
 const TalvenText* const Win32Base = &SystemException::Win32::Win32Error;
 const TalvenText* const HResultBase = &SystemException::HRESULT::HResultError;
 
-// By number, as the errors reach the library; a renamed or mistyped SDK constant cannot hide
-// behind its own name here. The unmapped rows are the mapped ones' neighbours and the bounds of
-// the sign.
+// By number, so that a mistyped SDK constant cannot hide behind its name; the unmapped rows are
+// the mapped ones' neighbours and the bounds of the sign.
 // clang-format off
 const std::pair<std::uint32_t, const TalvenText*> Errors[] = {
     {2, &F::FileNotFound}, {3, &F::FilePathNotFound}, {5, &F::AccessDenied},

@@ -7,7 +7,6 @@
 #include "Private/Windows/FileSystem_FileChannel_Win32.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 using namespace FileSystem;
@@ -124,7 +123,7 @@ TEST_F(FileChannelTest, ReadsStopAtTheEndAndPositionsGoPast4GiB) {
     EXPECT_EQ(channel->GetEndOfFile(), distant + 4);
 }
 
-TEST_F(FileChannelTest, SecondCloseRaisesAndClosedOperationsRaiseUnlessTheyHaveNothingToDo) {
+TEST_F(FileChannelTest, ClosedOperationsRaiseUnlessTheyHaveNothingToDoAndStdioTakesOver) {
     const FileSpec spec = At(L"close.txt"); // through a spec: errors name its path
     const FileChannel channel = spec.OpenChannel(ModeRead | ModeWrite | ModeCreate);
     channel.Write("data", 4);
@@ -152,9 +151,8 @@ TEST_F(FileChannelTest, SecondCloseRaisesAndClosedOperationsRaiseUnlessTheyHaveN
     auto reader = Open(L"close.txt", ModeRead);
     reader->Close();
     EXPECT_NO_THROW(reader->Flush()); // without ModeWrite, Flush does nothing at all
-}
 
-TEST_F(FileChannelTest, ReleaseToStdioHandsOverTheFileAtItsPositionInEachMode) {
+    // The hand-over to stdio, in each mode, at the channel's position.
     Open(L"stdio.txt", ModeWrite | ModeCreate)->Write("abc", 3);
     // At the channel's position 3, a stream that can write puts "xyz" there; a reader reads it.
     for (OpenMode mode : {ModeRead | ModeWrite, OpenMode(ModeWrite), OpenMode(ModeRead)}) {

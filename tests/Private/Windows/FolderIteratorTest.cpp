@@ -60,7 +60,7 @@ TEST(FolderIteratorPattern, RootsGetNoSecondSeparator) {
     }
 }
 
-TEST_F(FolderIteratorTest, ListsEachEntryOnceWithItsKindAndEndsForGood) {
+TEST_F(FolderIteratorTest, ListsEachEntryOnceWithItsKindEndsForGoodOrFailsAtOnce) {
     At(L"d1").CreateFolder();
     At(L"d2").CreateFolder();
     for (const wchar_t* name : {L"d2\\inner.txt", L"a.txt", L"B.TXT", L"ro"}) {
@@ -84,9 +84,7 @@ TEST_F(FolderIteratorTest, ListsEachEntryOnceWithItsKindAndEndsForGood) {
         EXPECT_TRUE(listing.Next().IsNull());
         EXPECT_EQ(listing.LastEntryFlags(), 0u);
     }
-}
-
-TEST_F(FolderIteratorTest, FailuresToStartRaiseAtOnceWithTheFoldersPath) {
+    // Failures to start raise at once, with the folder's path.
     dir.WriteFile(L"file", "x");
     for (const wchar_t* name : {L"missing", L"missing\\below", L"file"}) {
         SCOPED_TRACE(Narrow(name));

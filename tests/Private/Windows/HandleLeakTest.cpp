@@ -12,7 +12,6 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 
 using namespace FileSystem;
 using namespace TalvenTest;
@@ -51,11 +50,9 @@ TEST_F(HandleLeakTest, NoOperationKeepsAHandleOnSuccessOrFailure) {
     // clang-format off
     std::vector<Row> rows = {
         {"a channel opened, written, read and closed", [&] {
-             FileChannel channel = At(L"c.txt").OpenChannel(ModeRead | ModeWrite | ModeCreate);
-             char byte = 'x';
-             std::size_t got = 0;
-             channel.Write(&byte, 1), channel.SetPosition(0), channel.Read(&byte, 1, got);
-             channel.Close(); }},
+             const FileChannel c = At(L"c.txt").OpenChannel(ModeRead | ModeWrite | ModeCreate);
+             char byte = 'x'; std::size_t got = 0;
+             c.Write(&byte, 1), c.SetPosition(0), c.Read(&byte, 1, got), c.Close(); }},
         {"opening a missing file", [&] { no.OpenChannel(ModeRead); }, &F::FileNotFound},
         {"opening a locked file", [&] { locked.OpenChannel(ModeRead); }, &F::AccessDenied},
         {"a listing run to the end", [&] {
