@@ -163,28 +163,4 @@ TEST_F(Faults, FillingRaisesVolumeFullWithoutTargetOrShortWriteAndAMoveRefusesLi
     EXPECT_EQ(freeSpace(), freeBefore);
 }
 
-// VolumeTest covers the volume objects across a swap; this adds what holders of specs see.
-
-TEST_F(Faults, HeldSpecsKeepTheOldVolumeAndNewSpecsBindTheNewOne) {
-    if (!DriveTPresent()) {
-        GTEST_SKIP() << "no drive T: (tests/fixtures/setup-drives.sh)";
-    }
-    const DWORD original = SerialOfT(), swapped = original ^ 0x0000FF00u;
-    const MediumGuard guard; // puts the original medium back
-    const FileSpec held{FilePath(L"T:\\.windows-label")};
-    const Volume old = held.GetVolume();
-    ASSERT_TRUE(held.IsPresent() && old.IsMounted() && old.GetSerialNumber() == original);
-    ASSERT_TRUE(SwapMediumOfT(swapped));
-    EXPECT_FALSE(old.IsMounted() || old.IsValid());
-    // The record is never refreshed, a spec stays bound to its volume, a new one binds the new.
-    EXPECT_TRUE(old.GetSerialNumber() == original && held.GetVolume() == old);
-    const FileSpec fresh{FilePath(L"T:\\.windows-label")};
-    const Volume now = fresh.GetVolume();
-    EXPECT_TRUE(!(now == old) && !(fresh == held) && now.IsMounted() &&
-                now.GetSerialNumber() == swapped);
-    const std::int32_t internalError = TalvenException::InternalSoftwareError.id();
-    EXPECT_EQ(ErrorCode([&] { held.MakeChild(FilePath("x")); }), internalError);
-    EXPECT_EQ(ErrorCode([&] { held.ParentFolder(); }), internalError);
-}
-
 } // namespace

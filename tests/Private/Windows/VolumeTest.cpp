@@ -126,6 +126,10 @@ TEST_F(VolumeTest, OpticalDriveSpecsShareOneVolumeASwappedMediumIsAnotherAndUnmo
     const VolumePtr second = after->GetVolume();
     EXPECT_TRUE(second.Get() != first.Get() && second->IsMounted());
     EXPECT_FALSE(before->IsEqualTo(after)); // same path, other medium
+    // A held spec stays bound to its volume, whose record is never refreshed.
+    EXPECT_TRUE(before->GetVolume().Get() == first.Get() && first->GetSerialNumber() == serial);
+    EXPECT_EQ(second->GetSerialNumber(), serial ^ 0x00FF0000u);
+    EXPECT_EQ(ErrorCode([&] { before->ParentFolder(); }), InternalError);
     // Specs cannot be made on a medium that is no longer in the drive.
     EXPECT_EQ(ErrorCode([&] { before->MakeChild(FilePath("x")); }), InternalError);
     EXPECT_EQ(ErrorCode([&] { first->GetAsFolder(first); }), InternalError);
