@@ -95,21 +95,4 @@ void ForEachGeneratedCase(const char* name, std::uint64_t shortCases, std::uint6
                 static_cast<unsigned long long>(seed));
 }
 
-// Printable ASCII as it is, "\" doubled, everything else as \uXXXX, for failure messages.
-inline std::string Printable(const std::wstring& text) {
-    std::string out;
-    char buffer[8];
-    for (wchar_t c : text) {
-        if (c == L'\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c) & 0xFFFF);
-            out += buffer;
-        }
-    }
-    return out;
-}
-
 } // namespace TalvenTest

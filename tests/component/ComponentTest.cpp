@@ -163,9 +163,7 @@ TEST_F(ComponentTest, SizesSearchesAndCopies) {
     EXPECT_EQ(Size(tree), 26);
     const std::vector<std::string> lines = capture.Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "TalvenFileTools: FolderSize"), 1);
-    // The library's own suites check the search; here the array it comes back in.
-    EXPECT_EQ(Find(tree, L"*.txt", VARIANT_TRUE),
-              (std::vector<std::wstring>{L"a.txt", L"sub\\c.txt", L"sub\\deep\\d.txt"}));
+    // The array a search comes back in (the script clients check a recursive one).
     EXPECT_EQ(Find(tree, L"*", VARIANT_FALSE),
               (std::vector<std::wstring>{L"a.txt", L"b.log", L"sub"}));
     EXPECT_TRUE(Find(tree, L"none*", VARIANT_TRUE).empty());

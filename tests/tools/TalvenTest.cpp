@@ -17,10 +17,6 @@ struct Result {
     std::string out, err, command; // UTF-8; the progress bar's lone CRs stay
 };
 
-std::string U8(const std::wstring& text) {
-    return TextConvert::Chars(TextConvert::WideToUtf8(text));
-}
-
 // Runs talven.exe with args (in the folder cwd, when given) for at most a minute.
 Result Talven(const std::wstring& args, const std::wstring& cwd = L"") {
     // New files per run: under Wine the child's handle copies may briefly block their removal.
@@ -28,7 +24,7 @@ Result Talven(const std::wstring& args, const std::wstring& cwd = L"") {
     static int runs = 0;
     std::wstring command =
         L"\"" + TalvenTest::TestFolder::ProgramFolder() + L"\\talven.exe\" " + args;
-    Result result{0, "", "", U8(command)};
+    Result result{0, "", "", Narrow(command)};
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const auto create = [&] {
         return Win32Res::FileHandle(::CreateFileW(outputs.Child(std::to_wstring(++runs)).c_str(),
@@ -91,7 +87,8 @@ TEST(TalvenTest, CommandsGiveTheirOutputAndStatus) {
     folder.WriteFile(L"tree\\a\\b\\three.txt", std::string(100, 'x'));
     folder.WriteFile(L"tree\\a\\b\\c\\Gr\u00fc\u00dfe.txt", "abc");
     ASSERT_TRUE(TalvenTest::WriteShortcut(link, db));
-    const std::string notFound = ": " + U8(missing) + "\n", rule = "+----+-------------------+\n";
+    const std::string notFound = ": " + Narrow(missing) + "\n",
+                      rule = "+----+-------------------+\n";
     const struct {
         std::wstring args;
         DWORD status;
@@ -103,16 +100,16 @@ TEST(TalvenTest, CommandsGiveTheirOutputAndStatus) {
         // Failures, in the selected language; an OS failure carries its cause.
         {L"stat " + missing, 1, "\ntalven: file not found" + notFound, 1},
         {L"--lang deu stat " + missing, 1, "\ntalven: Datei nicht gefunden" + notFound, 1},
-        {L"--lang DEU mkdir " + missing + L"\\x", 1, U8(missing) + "\\x (", 1},
+        {L"--lang DEU mkdir " + missing + L"\\x", 1, Narrow(missing) + "\\x (", 1},
         // The file commands.
         {L"mkdir " + solo, 0, "", 0, solo},
         {L"touch " + news + L" --date \"2021-06-15 08:30:00\"", 0, "", 0, news},
         {L"ls " + root, 0, "2021-06-15 08:30:00  A---             0  new.txt\n", 4},
         {L"stat " + one, 0, "\ntype:       file\nsize:       5\n", 9},
-        {L"find " + root + L" *.txt -r", 0, "\n" + U8(gruesse) + "\n", 4},
-        {L"find " + root + L" ? -r --folders", 0, "\n" + U8(root) + "\\a\n", 1},
+        {L"find " + root + L" *.txt -r", 0, "\n" + Narrow(gruesse) + "\n", 4},
+        {L"find " + root + L" ? -r --folders", 0, "\n" + Narrow(root) + "\\a\n", 1},
         {L"du " + root + L" -r", 0, "\n118 bytes (", 1},
-        {L"relpath " + gruesse + L" " + solo, 0, U8(L"\n./../a/b/c/Gr\u00fc\u00dfe.txt\n"), 1},
+        {L"relpath " + gruesse + L" " + solo, 0, Narrow(L"\n./../a/b/c/Gr\u00fc\u00dfe.txt\n"), 1},
         {L"vol " + root, 0, "\nfile system:     NTFS\ncapacity:        ", -1},
         // Copy: a folder needs -r; a tree with its content and the final 100 %; a file into a
         // folder keeps its name; an existing target is refused and left alone.
@@ -136,7 +133,7 @@ TEST(TalvenTest, CommandsGiveTheirOutputAndStatus) {
              "| 22 | NULL              |\n" + rule + "2 rows\n",
          7},
         {L"sql " + db + L" \"SELECT x FROM nowhere\"", 1, "nowhere", 1},
-        {L"resolve " + link, 0, "\n" + U8(db) + "\n", 1},
+        {L"resolve " + link, 0, "\n" + Narrow(db) + "\n", 1},
     };
     // Usage errors (the last: not a shortcut): one line on stderr, nothing on stdout.
     for (const wchar_t* args : {L"", L"frobnicate", L"ls", L"ls a b", L"rm -x a", L"--lang",
@@ -154,8 +151,8 @@ TEST(TalvenTest, CommandsGiveTheirOutputAndStatus) {
         EXPECT_EQ(r.status, step.status) << r.err;
         EXPECT_TRUE(Contains("\n" + text, step.part)) << text;
         EXPECT_TRUE(step.lines < 0 || LineCount(text) == step.lines) << text;
-        EXPECT_TRUE(step.made.empty() || Exists(step.made)) << U8(step.made);
-        EXPECT_TRUE(step.gone.empty() || !Exists(step.gone)) << U8(step.gone);
+        EXPECT_TRUE(step.made.empty() || Exists(step.made)) << Narrow(step.made);
+        EXPECT_TRUE(step.gone.empty() || !Exists(step.gone)) << Narrow(step.gone);
     }
     EXPECT_EQ(TalvenTest::ReadAll(solo + L"\\one.txt"), "12345");
     EXPECT_FALSE(Contains(TalvenTest::ReadAll(db), "plain secret"));
@@ -186,7 +183,8 @@ TEST(TalvenTest, PathsOfEveryFormAreTakenAsTyped) {
     for (const auto& row : rows) {
         const Result r = Talven(L"stat " + row.arg, row.cwd);
         EXPECT_EQ(r.status, 0u) << r.command << r.err;
-        EXPECT_TRUE(Contains(r.out, "path:       " + U8(row.names) + "\n")) << r.command << r.out;
+        EXPECT_TRUE(Contains(r.out, "path:       " + Narrow(row.names) + "\n"))
+            << r.command << r.out;
     }
 }
 

@@ -10,7 +10,6 @@
 #include <cwchar>
 
 using FileSystem::FileSpec_Win32;
-using TalvenTest::Printable;
 
 namespace {
 
@@ -53,7 +52,7 @@ TEST_F(PathNormalisationTest, EveryRuleRefusesItsPaths) {
         // A device name behind a trailing separator or dot: without it, the path is the device.
         L"C:\\dir\\COM1\\", L"C:\\dir\\Aux\\.", L"C:\\dir\\con.txt\\"};
     for (const wchar_t* path : refused) {
-        SCOPED_TRACE(Printable(path));
+        SCOPED_TRACE(::testing::PrintToString(path));
         ::SetLastError(ERROR_PATH_NOT_FOUND);
         EXPECT_EQ(ErrorCode([&] { FileSpec_Win32::Normalise(path); }), InvalidPath);
         EXPECT_EQ(ErrorCode([&] { FileSpec{FilePath(std::wstring(path))}; }), InvalidPath);
@@ -104,19 +103,17 @@ TEST_F(PathNormalisationTest, AcceptedFormsGiveTheirPathAndRoot) {
         {L"\\top", L"C:\\top"},
     };
     for (const auto& c : accepted) {
-        SCOPED_TRACE(Printable(c.first));
+        SCOPED_TRACE(::testing::PrintToString(c.first));
         const FileSpec_Win32::NormalisedPath result = FileSpec_Win32::Normalise(c.first);
         const bool isUnc = c.second.compare(0, unc.size(), unc) == 0;
-        EXPECT_EQ(Printable(result.path), Printable(c.second));
-        EXPECT_EQ(Printable(result.root), Printable(isUnc ? unc : L"C:\\"));
+        EXPECT_EQ(result.path, c.second);
+        EXPECT_EQ(result.root, isUnc ? unc : L"C:\\");
         EXPECT_EQ(result.isUnc, isUnc);
         if (!isUnc) {
-            EXPECT_EQ(Printable(FileSpec{FilePath(c.first)}.GetPath().ToWide()),
-                      Printable(c.second));
+            EXPECT_EQ(FileSpec{FilePath(c.first)}.GetPath().ToWide(), c.second);
         }
     }
-    EXPECT_EQ(Printable(FileSpec_Win32::LongPathFor(unc + L"x", true)),
-              Printable(L"\\\\?\\UNC\\srv\\share\\x"));
+    EXPECT_EQ(FileSpec_Win32::LongPathFor(unc + L"x", true), L"\\\\?\\UNC\\srv\\share\\x");
     // No server answers here: accepted, but reading the share's volume fails with an OS error.
     const std::int32_t code = ErrorCode([] { Make(L"\\\\talven-no-such-server\\share\\x"); });
     EXPECT_TRUE(code != 0 && code != InvalidPath) << code;
@@ -215,7 +212,7 @@ bool MustRefuse(std::wstring path) {
 
 // Accepted: normalises to itself below its root, reached by prefix. Refused: as Normalise says.
 void CheckPath(const Generated& g) {
-    SCOPED_TRACE("input: \"" + Printable(g.path) + "\"");
+    SCOPED_TRACE("input: " + ::testing::PrintToString(g.path));
     try {
         const FileSpec spec{FilePath(g.path)};
         if (spec.IsNull()) {
@@ -223,16 +220,16 @@ void CheckPath(const Generated& g) {
             return;
         }
         const std::wstring path = spec.GetPath().ToWide();
-        SCOPED_TRACE("path: \"" + Printable(path) + "\"");
+        SCOPED_TRACE("path: " + ::testing::PrintToString(path));
         EXPECT_FALSE(MustRefuse(g.path)) << "a reserved character was accepted";
         EXPECT_TRUE(!g.clean || g.code == 0) << "accepted";
-        EXPECT_EQ(Printable(path), Printable(g.clean ? g.expected : path));
+        EXPECT_EQ(path, g.clean ? g.expected : path);
         FileSpec_Win32::NormalisedPath again;
         EXPECT_EQ(ErrorCode([&] { again = FileSpec_Win32::Normalise(path); }), 0);
-        EXPECT_EQ(Printable(again.path), Printable(path));
+        EXPECT_EQ(again.path, path);
         EXPECT_EQ(path.compare(0, again.root.size(), again.root), 0);
-        EXPECT_EQ(Printable(spec.GetNativePath()),
-                  Printable(again.isUnc ? L"\\\\?\\UNC" + path.substr(1) : L"\\\\?\\" + path));
+        EXPECT_EQ(spec.GetNativePath(),
+                  again.isUnc ? L"\\\\?\\UNC" + path.substr(1) : L"\\\\?\\" + path);
     } catch (const FileException& e) {
         EXPECT_TRUE(!g.clean || e.code() == g.code) << e.code();
         FileSpec_Win32::NormalisedPath n;
