@@ -1,7 +1,6 @@
-// The shared fixture of the file-system suites: the installed factory and a scratch folder of
-// the test's own (FileSystemTest), the extra drives (TestDrives.h), narrow-text helpers
-// (TestHelpers.h), a progress sink that records what it is told and can cancel, small file
-// helpers, and shortcut making.
+// The shared fixture of the file-system suites: the installed factory and a folder of the test's
+// own (FileSystemTest), the extra drives (TestDrives.h), narrow text (TestHelpers.h), a progress
+// sink that records and can cancel, small file helpers, and shortcut making.
 #pragma once
 
 #include "Private/FileSpec.h"

@@ -11,9 +11,8 @@
 
 namespace TalvenTest {
 
-// The number of handles of this process, or -1 when the system cannot tell. Counts every kind
-// of handle, so compare counts taken around the code under test. GetProcessHandleCount answers 0
-// under Wine, so the count then comes from ntdll's extended system handle table.
+// The handles of this process (of every kind), or -1 when the system cannot tell. Under Wine
+// GetProcessHandleCount answers 0: the count comes from ntdll's extended handle table.
 inline long ProcessHandleCount() {
     DWORD documented = 0;
     if (::GetProcessHandleCount(::GetCurrentProcess(), &documented) && documented > 0) {
@@ -84,9 +83,8 @@ private:
     long before_;
 };
 
-// Runs operation once, so that what it keeps for good on first use is counted, then `times`
-// more, and fails when the process then holds more handles than after the first run: a leak
-// of one handle per call shows as `times` handles.
+// Runs operation once (what it keeps for good on first use is then counted), then `times` more,
+// and fails when the process then holds more handles than after the first run.
 template <class Operation>
 void ExpectNoHandleGrowth(const std::string& what, Operation&& operation, int times = 20) {
     operation();

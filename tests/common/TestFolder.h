@@ -1,5 +1,4 @@
-// Test support: a unique scratch folder per test (or benchmark), removed with everything in it
-// when the object goes, so no test touches anything outside its own folder.
+// Test support: a unique scratch folder per test (or benchmark), removed with all it holds.
 #pragma once
 
 #include <string>
@@ -14,8 +13,7 @@ class TestFolder {
 public:
     // Creates "<temp>\talven-test-<pid>-<counter>-<tick>\" under the user's temporary folder.
     TestFolder();
-    // Creates "<parent>\<prefix>-<pid>-<counter>-<tick>\" (parent without trailing backslash,
-    // e.g. L"Q:" for a folder on another drive).
+    // Creates "<parent>\<prefix>-<pid>-<counter>-<tick>\" (a parent such as L"Q:", no "\").
     TestFolder(const std::wstring& parent, const std::wstring& prefix);
     ~TestFolder();
     TestFolder(const TestFolder&) = delete;
@@ -23,7 +21,6 @@ public:
 
     // The folder's absolute path, without a trailing backslash.
     const std::wstring& Path() const { return path_; }
-    // Path() + "\" + name.
     std::wstring Child(const std::wstring& name) const;
     // Writes bytes to a file (creating or replacing it) with plain Win32 calls.
     void WriteFile(const std::wstring& name, const std::string& bytes) const;

@@ -1,8 +1,8 @@
 // Fault injection through the API table's seam: a clean run counts an operation's OS calls, then
 // each fails in turn. The operation must raise the error's kind (or succeed alike), change nothing
 // outside its target, leave the target whole or absent (a move's data in one place or both), leak
-// no handle and run again to the same end. CI tries one error per call, TALVEN_ROBUSTNESS_CASES
-// every one; the cross-drive rows need the tmpfs drive Q: (TestDrives.h).
+// no handle and run again to the same end. CI tries one error per call, the long run every one
+// (the path computations too); the cross-drive rows need the tmpfs drive Q: (TestDrives.h).
 #include "Private/FileChannel.h"
 #include "common/FileSystemTest.h"
 #include "common/Generator.h"
@@ -11,6 +11,7 @@
 #include "Private/Windows/FileSystem_Win32_API.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -275,8 +276,9 @@ TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
     // CI leaves out GetFullPathNameW, which touches no file and sits next to the item's file call.
     Reset(row);
     const State start = Snapshot(row);
-    const std::uint64_t perPoint =
-        std::min<std::uint64_t>(EnvNumber("TALVEN_ROBUSTNESS_CASES", 1), std::size(Errors));
+    const std::uint64_t perPoint = std::min<std::uint64_t>(
+        EnvNumber("TALVEN_ROBUSTNESS_CASES", EnvNumber("TALVEN_LONG_RUN", 0) ? 99 : 1),
+        std::size(Errors));
     Faults::Plan plan;
     plan.calls =
         Faults::AllCalls & (perPoint > 1 ? ~0u : ~Faults::Bit(Faults::Call::GetFullPathNameW));
@@ -317,6 +319,8 @@ TEST_P(FaultInjection, EveryFailurePointLosesNothing) {
             }
         }
     }
+    std::printf("[fault injection] %s: %u calls, each failed with %llu error(s)\n", row.name,
+                static_cast<unsigned>(calls), static_cast<unsigned long long>(perPoint));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultInjection, ::testing::Range(0, RowCount));
