@@ -72,8 +72,8 @@ TEST_F(HandleLeakTest, NoOperationKeepsAHandleOnSuccessOrFailure) {
         {"Volume queries on C:", [] { QueryVolume(L"C:\\"); }},
         {"the temporary folder made and removed", [] { GetTempFolder().DeleteTree(); }},
         {"resolving a shell shortcut", [&] {
-             auto& alias = dynamic_cast<AliasSpec_IF&>(*FileSpec_Impl(At(L"a.lnk")).GetImpl());
-             EXPECT_TRUE(alias.ResolveAlias()->IsFile()); }},
+             const CountedPtr<FileSpec_IF> link = FileSpec_Impl(At(L"a.lnk")).GetImplPtr();
+             EXPECT_TRUE(dynamic_cast<AliasSpec_IF&>(*link).ResolveAlias()->IsFile()); }},
         {"the identity checks of a folder", [&] {
              EXPECT_TRUE(ReadIdentity(longSrc, false).known);
              EXPECT_FALSE(ReadFinalPath(longSrc, false).empty());
