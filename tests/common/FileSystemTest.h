@@ -32,7 +32,7 @@ class FileSystemTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { FileSystem_Win32::Install(); }
 
-    // The spec of name inside the test's folder.
+    // The FileSpec of name inside the test's folder.
     FileSpec At(const std::wstring& name) const { return FileSpec(FilePath(dir.Child(name))); }
 
     TestFolder dir;

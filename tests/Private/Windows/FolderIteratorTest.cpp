@@ -26,7 +26,7 @@ CountedPtr<FileSpec_Win32> Win32(const std::wstring& path) {
 }
 
 // Every entry of the listing of folder by name, with the kind the listing gave it; each must be a
-// full specification in folder, on its volume.
+// full FileSpec in folder, on its volume.
 Entries ListAll(const std::wstring& folder) {
     const CountedPtr<FileSpec_IF> parent(Win32(folder));
     FolderIterator_Win32 listing(Win32(folder));
